@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QLabel>
+#include <QPalette>
+
+// Colours and fonts of the windows, in one place.
+namespace look {
+inline const QColor panelGrey{192, 192, 192};
+inline const QColor white{255, 255, 255};
+inline const QColor red{255, 0, 0};
+inline const QColor darkRed{192, 0, 0};
+
+// Bold proportional sans-serif at the given point size.
+inline QFont boldFont(qreal points) {
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
+}
+
+inline void setBackground(QWidget *widget, const QColor &colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+inline void setTextColour(QWidget *widget, const QColor &colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+} // namespace look

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+class SettingsStore;
+
+// The one place that maps a port number to the device it stands for.
+// "Ports" / "COM<n>" in the settings store wins (a device path such as /dev/ttyUSB0,
+// or socket://host:port for a serial device server); otherwise the platform's
+// conventional name: COM<n> on Windows, /dev/ttyS<n-1> elsewhere.
+QString portDeviceName(int portNumber, const SettingsStore &store);
+
+// True for "socket://host:port" names.
+bool isSocketDevice(const QString &deviceName);

@@ -1,0 +1,178 @@
+#include "host/QtSerialComponent.h"
+
+#include "host/PortDirectory.h"
+#include "host/PortError.h"
+#include "host/SettingsStore.h"
+
+#include <QFileInfo>
+#include <QSerialPort>
+#include <QTcpSocket>
+#include <QUrl>
+
+namespace {
+
+// "9600,N,8,1" -> 9600; anything but no parity, 8 data bits and 1 stop bit is refused.
+int baudRateOf(const QString &settings) {
+    const QStringList parts = settings.split(QLatin1Char(','));
+    bool ok = false;
+    const int baud = parts.value(0).trimmed().toInt(&ok);
+    if (parts.size() != 4 || !ok || baud <= 0 || parts[1].trimmed().compare(QLatin1String("N"), Qt::CaseInsensitive) != 0 ||
+        parts[2].trimmed() != QLatin1String("8") || parts[3].trimmed() != QLatin1String("1"))
+        throw PortError(PortError::Kind::Refused, QStringLiteral("Unsupported line settings \"%1\".").arg(settings));
+    return baud;
+}
+
+PortError openFailure(const QString &device, QSerialPort::SerialPortError error, const QString &qtText) {
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return {PortError::Kind::NotFound, QStringLiteral("%1: no such device.").arg(device)};
+    case QSerialPort::PermissionError: {
+        // Qt reports a device held by another program (lock file, exclusive mode) and a
+        // device the user may not open alike; the file's access rights tell them apart.
+        const QFileInfo info(device);
+        if (info.exists() && !(info.isReadable() && info.isWritable()))
+            return {PortError::Kind::AccessDenied,
+                    QStringLiteral("%1: permission denied. The user needs access to the serial devices "
+                                   "(on Debian: membership of the dialout group).")
+                        .arg(device)};
+        return {PortError::Kind::Busy, QStringLiteral("%1: the device is in use by another program.").arg(device)};
+    }
+    default:
+        return {PortError::Kind::Refused, QStringLiteral("%1: %2.").arg(device, qtText)};
+    }
+}
+
+} // namespace
+
+QtSerialComponent::QtSerialComponent(const SettingsStore &store, QObject *parent)
+    : SerialComponent(parent), m_store(store) {}
+
+QtSerialComponent::~QtSerialComponent() { closeDevice(); }
+
+void QtSerialComponent::setCommPort(int portNumber) {
+    if (m_device)
+        throw PortError(PortError::Kind::Refused, QStringLiteral("The port number cannot change while the port is open."));
+    if (portNumber < 1 || portNumber > 255)
+        throw PortError(PortError::Kind::BadPortNumber, QStringLiteral("There is no port %1.").arg(portNumber));
+    m_commPort = portNumber;
+}
+
+void QtSerialComponent::setSettings(const QString &settings) {
+    m_baudRate = baudRateOf(settings);
+    m_settings = settings;
+}
+
+QString QtSerialComponent::deviceName() const { return portDeviceName(m_commPort, m_store); }
+
+void QtSerialComponent::setPortOpen(bool open) {
+    if (!open) {
+        closeDevice();
+        return;
+    }
+    if (m_device)
+        return;
+    const QString device = deviceName();
+    if (isSocketDevice(device))
+        openSocket(device);
+    else
+        openSerial(device);
+    m_openDevice = device;
+}
+
+void QtSerialComponent::openSerial(const QString &device) {
+    auto *port = new QSerialPort(this);
+    port->setPortName(device);
+    port->setBaudRate(m_baudRate);
+    port->setParity(QSerialPort::NoParity);
+    port->setDataBits(QSerialPort::Data8);
+    port->setStopBits(QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!port->open(QIODevice::ReadWrite)) {
+        const PortError failure = openFailure(device, port->error(), port->errorString());
+        delete port;
+        throw failure;
+    }
+    // Qt also reports NoError on open and UnsupportedOperationError for modem-line calls
+    // that pseudo-terminals do not have; only a failing read or a vanished device means
+    // the port is gone, and then Qt repeats the error as fast as it can until the port
+    // is closed, so it is closed right here, once.
+    connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError error) {
+        if (m_device != port)
+            return;
+        if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
+            lose(QStringLiteral("%1: the device stopped answering (%2); the port has been closed.")
+                     .arg(m_openDevice, port->errorString()));
+    });
+    connect(port, &QSerialPort::readyRead, this, &QtSerialComponent::dataArrived);
+    m_device = port;
+}
+
+void QtSerialComponent::openSocket(const QString &device) {
+    const QUrl url(device);
+    if (url.host().isEmpty() || url.port() <= 0)
+        throw PortError(PortError::Kind::NotFound, QStringLiteral("%1: not a host:port address.").arg(device));
+    auto *socket = new QTcpSocket(this);
+    socket->connectToHost(url.host(), static_cast<quint16>(url.port()));
+    if (!socket->waitForConnected(connectTimeoutMs)) {
+        const PortError failure(PortError::Kind::NotFound,
+                                QStringLiteral("%1: cannot connect (%2).").arg(device, socket->errorString()));
+        delete socket;
+        throw failure;
+    }
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        if (m_device == socket)
+            lose(QStringLiteral("%1: the connection was closed; the port has been closed.").arg(m_openDevice));
+    });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError) {
+        if (m_device == socket)
+            lose(QStringLiteral("%1: %2; the port has been closed.").arg(m_openDevice, socket->errorString()));
+    });
+    connect(socket, &QTcpSocket::readyRead, this, &QtSerialComponent::dataArrived);
+    m_device = socket;
+}
+
+void QtSerialComponent::closeDevice() {
+    QIODevice *device = m_device;
+    if (!device)
+        return;
+    m_device = nullptr;
+    device->disconnect(this);
+    device->close();
+    // The device may be inside one of its own signals right now.
+    device->deleteLater();
+}
+
+void QtSerialComponent::lose(const QString &reason) {
+    closeDevice();
+    emit portLost(reason);
+}
+
+void QtSerialComponent::dataArrived() {
+    if (!m_device || m_device->bytesAvailable() <= 0)
+        return;
+    m_commEvent = comEvReceive;
+    emit OnComm();
+}
+
+void QtSerialComponent::setOutput(const QString &text) {
+    if (!m_device)
+        throw PortError(PortError::Kind::NotOpen, QStringLiteral("The port is not open."));
+    const QByteArray bytes = text.toLatin1();
+    if (bytes.isEmpty())
+        return;
+    if (m_device->write(bytes) != bytes.size())
+        throw PortError(PortError::Kind::WriteFailed,
+                        QStringLiteral("%1: writing failed (%2).").arg(m_openDevice, m_device->errorString()));
+    // Hand the bytes to the driver now rather than on the next event-loop turn.
+    if (auto *serial = qobject_cast<QSerialPort *>(m_device))
+        serial->flush();
+    else if (auto *socket = qobject_cast<QTcpSocket *>(m_device))
+        socket->flush();
+}
+
+QString QtSerialComponent::input() {
+    if (!m_device)
+        throw PortError(PortError::Kind::NotOpen, QStringLiteral("The port is not open."));
+    return QString::fromLatin1(m_device->readAll());
+}

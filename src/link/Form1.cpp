@@ -1,0 +1,248 @@
+#include "link/Form1.h"
+
+#include "host/Look.h"
+#include "host/PortError.h"
+#include "host/SerialComponent.h"
+#include "host/SettingsStore.h"
+#include "host/Twips.h"
+#include "link/Module1.h"
+#include "link/StoredNumber.h"
+#include "port_dialog/Form2.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+
+constexpr int clientWidth = 10185; // twips
+constexpr int clientHeight = 7620; // twips
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, QRect twipsGeometry) {
+    auto *label = new QLabel(caption, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(twipsGeometry);
+    return label;
+}
+
+QFrame *makeFrame(QWidget *parent, const char *name, QRect twipsGeometry) {
+    auto *frame = new QFrame(parent);
+    frame->setObjectName(QLatin1String(name));
+    frame->setFrameShape(QFrame::Box);
+    frame->setFrameShadow(QFrame::Sunken);
+    frame->setGeometry(twipsGeometry);
+    return frame;
+}
+
+QTimer *makeTimer(QObject *parent, const char *name, int intervalMs) {
+    auto *timer = new QTimer(parent);
+    timer->setObjectName(QLatin1String(name));
+    timer->setInterval(intervalMs);
+    return timer;
+}
+
+// A white, bordered line of text: the transcript lines and the status text.
+void makeWhiteLine(QLabel *label, qreal points) {
+    label->setFont(look::boldFont(points));
+    label->setFrameShape(QFrame::Box);
+    label->setFrameShadow(QFrame::Plain);
+    label->setTextFormat(Qt::PlainText);
+    look::setBackground(label, look::white);
+}
+
+} // namespace
+
+Form1::Form1(SerialComponent &comm, SettingsStore &store, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      MSComm1(comm), settingsStore(store) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("TAVO   QT735  CONTROL"));
+    setFont(look::boldFont(9));
+    look::setBackground(this, look::panelGrey);
+    setFixedSize(twipsToPixels(clientWidth), twipsToPixels(clientHeight));
+
+    Timer1 = makeTimer(this, "Timer1", 200);
+    Timer1->setTimerType(Qt::PreciseTimer); // the repeat cadence is what the operator feels
+    Timer2 = makeTimer(this, "Timer2", 5000);
+    Timer4 = makeTimer(this, "Timer4", 5500);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
+    connect(Timer4, &QTimer::timeout, this, &Form1::Timer4_Timer);
+
+    connect(&MSComm1, &SerialComponent::OnComm, this, &Form1::MSComm1_OnComm);
+    connect(&MSComm1, &SerialComponent::portLost, this, &Form1::portLost);
+
+    endProgram = [] { QCoreApplication::exit(0); };
+
+    buildDisplay();
+    buildPanel();
+}
+
+Form1::~Form1() {
+    // Form2 and Form3 hold this window by QPointer; the port closes with the program.
+    if (MSComm1.portOpen())
+        MSComm1.setPortOpen(false);
+}
+
+void Form1::buildDisplay() {
+    Frame9 = makeFrame(this, "Frame9", twipsRect(120, 5400, 8295, 948));
+    auto *txd = makeLabel(Frame9, "Label9", QStringLiteral("TxD"), twipsRect(120, 240, 372, 252));
+    auto *rxd = makeLabel(Frame9, "Label10", QStringLiteral("RxD"), twipsRect(120, 612, 372, 180));
+    txd->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    rxd->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Label11 = makeLabel(Frame9, "Label11", QString(), twipsRect(600, 195, 7575, 300));
+    Label12 = makeLabel(Frame9, "Label12", QString(), twipsRect(585, 555, 7575, 300));
+    makeWhiteLine(Label11, 12);
+    makeWhiteLine(Label12, 12);
+
+    Label28 = makeLabel(this, "Label28", QStringLiteral("[CR] :Carriage Return Code (0x0D)"),
+                        twipsRect(120, 6405, 3495, 255));
+    Label27 = makeLabel(this, "Label27", QStringLiteral("_ :Space Code (0x20)"), twipsRect(4200, 6405, 2295, 255));
+    for (QLabel *legend : {Label28, Label27}) {
+        legend->setFont(look::boldFont(9.75));
+        look::setTextColour(legend, look::red);
+        legend->hide();
+    }
+
+    Frame15 = makeFrame(this, "Frame15", twipsRect(120, 6840, 6105, 492));
+    makeLabel(Frame15, "Label26", QStringLiteral("Status"), twipsRect(120, 210, 855, 180));
+    Label25 = makeLabel(Frame15, "Label25", QString(), twipsRect(1020, 135, 4950, 285));
+    makeWhiteLine(Label25, 10.5);
+    look::setTextColour(Label25, look::red);
+
+    // Below the Menu group, inside the compact height, so a send that did not go out
+    // is seen whichever height the window has.
+    portNotice = makeLabel(this, "PortNotice", QString(), twipsRect(120, 4400, 2760, 900));
+    portNotice->setWordWrap(true);
+    portNotice->setTextFormat(Qt::PlainText);
+    portNotice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    portNotice->setFont(look::boldFont(8));
+    look::setTextColour(portNotice, look::red);
+    portNotice->hide();
+}
+
+int Form1::Height() const { return pixelsToTwips(height()) + frameAllowance; }
+
+void Form1::setHeight(int twips) {
+    setFixedSize(width(), twipsToPixels(std::max(twips - frameAllowance, 0)));
+}
+
+void Form1::showPortNotice(const QString &text) {
+    portNotice->setText(text);
+    portNotice->show();
+    portNotice->raise();
+}
+
+void Form1::clearPortNotice() {
+    portNotice->hide();
+    portNotice->clear();
+}
+
+void Form1::Form_Load() {
+    setHeight(compactHeight);
+
+    const double storedPort =
+        leadingNumber(settingsStore.read(store::application, store::startUp, store::comPortKey, QStringLiteral("DATAC")));
+    // A value beyond 16 bits was never written by the program; it counts as no port.
+    Module1::ComPortNo = static_cast<qint16>(wholeNumberIn(storedPort, -32768, 32767).value_or(0));
+    // Only 1 to 15 were ever stored; a negative number is as unusable as 0 or 16.
+    if (!speed::isUsablePort(Module1::ComPortNo)) {
+        showPortDialogModal();
+        return;
+    }
+
+    const double storedSpeed =
+        leadingNumber(settingsStore.read(store::application, store::startUp, store::baudRateKey, QStringLiteral("DATAb")));
+    Module1::BaudCode = static_cast<quint8>(wholeNumberIn(storedSpeed, 0, 255).value_or(speed::code19200));
+    MSComm1.setSettings(speed::portSettingsFor(Module1::BaudCode));
+    if (Module1::BaudCode != speed::code9600)
+        Module1::BaudCode = speed::code19200;
+
+    try {
+        MSComm1.setCommPort(Module1::ComPortNo);
+        MSComm1.setPortOpen(true);
+    } catch (const PortError &) {
+        // The dialog lets the operator choose again; it starts from the values just read.
+        showPortDialogModal();
+        return;
+    }
+
+    Timer2->setInterval(1000);
+    Timer4->setInterval(1200);
+    placeOnScreen();
+    RepeatCode = 0;
+    ReplyWait = 0;
+    RxBuffer.clear();
+}
+
+void Form1::placeOnScreen() {
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // Centred across, and raised 1350 twips above the middle; but never off the
+    // screen, which a small screen would otherwise push the title bar above.
+    const QRect available = screen->availableGeometry();
+    const int outerHeight = twipsToPixels(Height());
+    const int outerWidth = width();
+    int left = available.left() + (available.width() - outerWidth) / 2;
+    int top = available.top() + (available.height() - outerHeight) / 2 - twipsToPixels(1350);
+    top = std::min(top, available.bottom() + 1 - outerHeight);
+    top = std::max(top, available.top());
+    left = std::max(left, available.left());
+    move(left, top);
+}
+
+void Form1::showPortDialogModal() { Form2::showModal(*this); }
+
+void Form1::Form_QueryUnload() {
+    if (MSComm1.portOpen())
+        MSComm1.setPortOpen(false);
+}
+
+void Form1::closeEvent(QCloseEvent *event) {
+    Form_QueryUnload();
+    event->accept();
+}
+
+void Form1::MSComm1_OnComm() {
+    if (MSComm1.commEvent() != SerialComponent::comEvReceive)
+        return;
+    QString piece;
+    try {
+        piece = MSComm1.input();
+    } catch (const PortError &) {
+        return; // the port closed under us; the loss is reported on its own
+    }
+    ReplyWait = 0;
+    // Once the collection is full, further characters change nothing on screen.
+    if (RxBuffer.append(piece) == 0)
+        return;
+    Hyouji(RxBuffer.text(), 2);
+}
+
+void Form1::Timer2_Timer() {
+    if (ReplyWait == 1)
+        Label12->setText(QStringLiteral(" X X X X"));
+    Timer2->stop();
+    Label27->hide();
+    Label28->hide();
+    RxBuffer.clear();
+    ReplyWait = 0;
+}
+
+void Form1::Timer4_Timer() {
+    Label11->clear();
+    Label12->clear();
+    Label25->clear();
+    Timer4->stop();
+}
+
+void Form1::portLost(const QString &reason) {
+    showPortNotice(QStringLiteral("Port closed: %1 Use COM to open it again.").arg(reason));
+    QApplication::beep();
+}

@@ -1,0 +1,282 @@
+#include "port_dialog/Form2.h"
+
+#include "host/Look.h"
+#include "host/PortError.h"
+#include "host/SerialComponent.h"
+#include "host/SettingsStore.h"
+#include "host/Twips.h"
+#include "link/Form1.h"
+#include "link/Module1.h"
+
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+QPointer<Form2> openDialog;
+
+struct OptionDesign {
+    const char *caption;
+    QRect geometry; // twips, inside its frame
+};
+
+// Option1 and Option2 choose the speed, Option3 to Option7 the port.
+const OptionDesign optionDesigns[8] = {
+    {nullptr, {}},
+    {"9600", twipsRect(120, 180, 1575, 375)},
+    {"19200", twipsRect(1320, 240, 975, 255)},
+    {"COM1", twipsRect(180, 180, 1155, 315)},
+    {"COM2", twipsRect(180, 540, 1095, 255)},
+    {"COM3", twipsRect(180, 900, 975, 255)},
+    {"COM4", twipsRect(180, 1260, 1215, 255)},
+    {"COM5", twipsRect(180, 1620, 1335, 255)},
+};
+
+// The OTHER box holds a port number: digits only, 0 to 255; anything else counts as 0.
+int otherBoxNumber(const QString &text) {
+    const QString digits = text.trimmed();
+    if (digits.isEmpty() || digits.size() > 3)
+        return 0;
+    for (const QChar c : digits)
+        if (c < u'0' || c > u'9')
+            return 0;
+    const int number = digits.toInt();
+    return number <= 255 ? number : 0;
+}
+
+} // namespace
+
+void showPortWarning(QWidget *parent, const QString &reason) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"), QStringLiteral("Retry Comport"), QMessageBox::Ok,
+                    parent);
+    box.setObjectName(QStringLiteral("PortWarning"));
+    if (!reason.isEmpty())
+        box.setInformativeText(reason);
+    box.exec();
+}
+
+Form2::Form2(Form1 &main)
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                           Qt::MSWindowsFixedSizeDialogHint),
+      m_main(&main) {
+    setObjectName(QStringLiteral("Form2"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("  COM PORT"));
+    setFixedSize(twipsToPixels(3105), twipsToPixels(4005));
+
+    auto *frame1 = new QGroupBox(QStringLiteral("Baud Rate"), this);
+    frame1->setObjectName(QStringLiteral("Frame1"));
+    frame1->setGeometry(twipsRect(360, 240, 2415, 615));
+    auto *frame2 = new QGroupBox(QStringLiteral("Com Port"), this);
+    frame2->setObjectName(QStringLiteral("Frame2"));
+    frame2->setGeometry(twipsRect(360, 1200, 1455, 2535));
+
+    auto *speeds = new QButtonGroup(this);
+    auto *ports = new QButtonGroup(this);
+    for (int n = 1; n <= 7; ++n) {
+        QWidget *frame = n <= 2 ? static_cast<QWidget *>(frame1) : frame2;
+        Option[n] = new QRadioButton(QLatin1String(optionDesigns[n].caption), frame);
+        Option[n]->setObjectName(QStringLiteral("Option%1").arg(n));
+        Option[n]->setGeometry(optionDesigns[n].geometry);
+        (n <= 2 ? speeds : ports)->addButton(Option[n], n);
+        // Selecting an option from code counts as a click, as the operator's does.
+        connect(Option[n], &QRadioButton::toggled, this, [this, n](bool checked) {
+            if (checked)
+                Option_Click(n);
+        });
+    }
+
+    Text1 = new QLineEdit(QStringLiteral("0"), frame2);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(twipsRect(180, 2040, 375, 270));
+    Text1->setAccessibleName(QStringLiteral("Other port number"));
+    connect(Text1, &QLineEdit::textChanged, this, &Form2::Text1_Change);
+    auto *other = new QLabel(QStringLiteral("OTHER"), frame2);
+    other->setObjectName(QStringLiteral("Label1"));
+    other->setGeometry(twipsRect(600, 2100, 615, 255));
+    other->setBuddy(Text1);
+
+    Command1 = new QPushButton(QStringLiteral("OK"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(twipsRect(2040, 1320, 735, 615));
+    Command2 = new QPushButton(QStringLiteral("Cancel"), this);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2->setGeometry(twipsRect(2040, 2160, 735, 615));
+    for (QPushButton *button : {Command1, Command2}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form2::Command2_Click);
+
+    // The OTHER box comes first, so it has the focus when the dialog opens.
+    setTabOrder(Text1, Option[1]);
+    setTabOrder(Option[1], Option[2]);
+    for (int n = 2; n < 7; ++n)
+        setTabOrder(Option[n], Option[n + 1]);
+    setTabOrder(Option[7], Command1);
+    setTabOrder(Command1, Command2);
+    Text1->setFocus();
+
+    Form_Load();
+}
+
+Form2 *Form2::instance() { return openDialog; }
+
+void Form2::showModal(Form1 &main) {
+    if (openDialog) {
+        openDialog->raise();
+        openDialog->activateWindow();
+        return;
+    }
+    auto *dialog = new Form2(main);
+    openDialog = dialog;
+    dialog->exec();
+}
+
+Form2 *Form2::showModeless(Form1 &main) {
+    if (!openDialog)
+        openDialog = new Form2(main);
+    openDialog->show();
+    openDialog->raise();
+    openDialog->activateWindow();
+    return openDialog;
+}
+
+void Form2::Form_Load() {
+    if (Module1::ComPortNo >= 1 && Module1::ComPortNo <= 5)
+        Option[Module1::ComPortNo + 2]->setChecked(true);
+    if (m_main) {
+        try {
+            m_main->MSComm1.setSettings(speed::portSettingsFor(Module1::BaudCode));
+        } catch (const PortError &) {
+            // Only the two settings the dialog offers are ever applied.
+        }
+    }
+    if (Module1::BaudCode == speed::code9600) {
+        Option[1]->setChecked(true);
+    } else {
+        Option[2]->setChecked(true);
+        Module1::BaudCode = speed::code19200;
+    }
+    Text1->setSelection(0, 1);
+}
+
+void Form2::Option_Click(int option) {
+    switch (option) {
+    case 1:
+        Module1::BaudCode = speed::code9600;
+        break;
+    case 2:
+        Module1::BaudCode = speed::code19200;
+        break;
+    default:
+        if (option >= 3 && option <= 7)
+            Module1::ComPortNo = static_cast<qint16>(option - 2);
+    }
+}
+
+void Form2::Text1_Change() {
+    const int number = otherBoxNumber(Text1->text());
+    if (speed::isUsablePort(number))
+        Module1::ComPortNo = static_cast<qint16>(number);
+    else
+        Text1->setText(QStringLiteral("0")); // no further change when it already holds "0"
+}
+
+void Form2::Command1_Click() {
+    if (!m_main) {
+        close();
+        return;
+    }
+    SerialComponent &comm = m_main->MSComm1;
+    comm.setSettings(speed::portSettingsFor(Module1::BaudCode));
+    if (Module1::ComPortNo == 0) {
+        showPortWarning(this, QStringLiteral("Choose a port first."));
+        return;
+    }
+    if (!speed::isUsablePort(Module1::ComPortNo)) {
+        showPortWarning(this, QStringLiteral("There is no port %1; choose one of 1 to 15.").arg(Module1::ComPortNo));
+        return;
+    }
+    try {
+        comm.setCommPort(Module1::ComPortNo);
+        comm.setPortOpen(true);
+    } catch (const PortError &error) {
+        showPortWarning(this, error.detail());
+        return;
+    }
+    try {
+        m_main->settingsStore.save(store::application, store::startUp, store::comPortKey,
+                                   QString::number(Module1::ComPortNo));
+        m_main->settingsStore.save(store::application, store::startUp, store::baudRateKey,
+                                   QString::number(Module1::BaudCode));
+    } catch (const std::exception &error) {
+        // The port is open and usable; only remembering it failed. Say so, then go on:
+        // keeping the dialog open over an open port would leave OK nothing to do.
+        showPortWarning(this, QStringLiteral("The port is open, but the choice could not be saved for the next "
+                                             "start: %1")
+                                  .arg(QString::fromStdString(error.what())));
+    }
+    unloadAndShowMain();
+}
+
+void Form2::Command2_Click() {
+    Module1::ComPortNo = Module1::SavedComPortNo;
+    if (!speed::isUsablePort(Module1::ComPortNo)) {
+        // Opened at start-up: there is no earlier port to go back to.
+        if (m_main && m_main->MSComm1.portOpen()) {
+            m_main->MSComm1.setPortOpen(false);
+            close();
+        }
+        showPortWarning(this, QStringLiteral("There is no earlier port to go back to; choose a port."));
+        return;
+    }
+    Module1::BaudCode = Module1::SavedBaudCode;
+    if (!m_main) {
+        close();
+        return;
+    }
+    SerialComponent &comm = m_main->MSComm1;
+    if (Module1::BaudCode == speed::code9600) {
+        comm.setSettings(speed::portSettingsFor(speed::code9600));
+        Option[1]->setChecked(true);
+    } else {
+        comm.setSettings(speed::portSettingsFor(speed::code19200));
+        Option[2]->setChecked(true);
+        Module1::BaudCode = speed::code19200;
+    }
+    try {
+        comm.setCommPort(Module1::ComPortNo);
+        comm.setPortOpen(true);
+    } catch (const PortError &error) {
+        showPortWarning(this, error.detail());
+        return;
+    }
+    unloadAndShowMain();
+}
+
+void Form2::unloadAndShowMain() {
+    QPointer<Form1> main = m_main;
+    close();
+    if (main) {
+        main->clearPortNotice();
+        main->show();
+        main->raise();
+        main->activateWindow();
+    }
+}
+
+void Form2::keyPressEvent(QKeyEvent *event) {
+    if (event->key() == Qt::Key_Escape) {
+        event->ignore();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

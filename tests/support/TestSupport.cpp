@@ -1,0 +1,80 @@
+#include "TestSupport.h"
+
+#include "link/Module1.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+PanelRig::PanelRig() {
+    Module1::reset();
+    form = std::make_unique<Form1>(port, settings);
+    form->endProgram = [this] { ++endCalls; };
+}
+
+PanelRig::~PanelRig() {
+    form.reset();
+    Module1::reset();
+}
+
+void PanelRig::store(const QString &comPort, const QString &baudRate) {
+    if (!comPort.isNull())
+        settings.save(store::application, store::startUp, store::comPortKey, comPort);
+    if (!baudRate.isNull())
+        settings.save(store::application, store::startUp, store::baudRateKey, baudRate);
+}
+
+void PanelRig::startWithPort(int portNumber, int baudCode) {
+    store(QString::number(portNumber), QString::number(baudCode));
+    form->Form_Load();
+}
+
+void whenModalOpens(std::function<void(QWidget *)> action) {
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, action] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            poll->stop();
+            poll->deleteLater();
+            action(modal);
+        }
+    });
+    poll->start();
+}
+
+struct MessageBoxCloser::Impl {
+    QTimer poll;
+};
+
+MessageBoxCloser::MessageBoxCloser() : d(std::make_unique<Impl>()) {
+    d->poll.setInterval(5);
+    QObject::connect(&d->poll, &QTimer::timeout, [this] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(widget);
+            if (box && box->isVisible()) {
+                texts << box->text();
+                informative << box->informativeText();
+                box->button(QMessageBox::Ok)->click();
+            }
+        }
+    });
+    d->poll.start();
+}
+
+MessageBoxCloser::~MessageBoxCloser() = default;
+
+QString visible(const QByteArray &bytes) {
+    QString out;
+    for (const char c : bytes) {
+        if (c == '\r')
+            out += QLatin1String("\\r");
+        else if (c == '\n')
+            out += QLatin1String("\\n");
+        else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+            out += QStringLiteral("\\x%1").arg(static_cast<unsigned char>(c), 2, 16, QLatin1Char('0'));
+        else
+            out += QLatin1Char(c);
+    }
+    return out;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "host/FakeSerialComponent.h"
+#include "host/SettingsStore.h"
+#include "link/Form1.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+// A main window on the in-memory port and settings, as a test needs it.
+struct PanelRig {
+    MemorySettingsStore settings;
+    FakeSerialComponent port;
+    std::unique_ptr<Form1> form;
+    int endCalls = 0;
+
+    PanelRig();
+    ~PanelRig();
+    // Stores port 3 at 9600 bit/s and runs the start-up, which then opens the port.
+    void startWithPort(int port = 3, int baudCode = 96);
+    // Sets the stored texts as given (a null QString leaves the key out).
+    void store(const QString &comPort, const QString &baudRate);
+    QString written() const { return QString::fromLatin1(port.written); }
+};
+
+// Answers the next modal window (message box or dialog) from inside its own event
+// loop: `action` gets the active modal widget.
+void whenModalOpens(std::function<void(QWidget *modal)> action);
+// Closes every message box that opens from now on with OK, recording its text and
+// informative text; stop by destroying the returned object.
+class MessageBoxCloser {
+public:
+    MessageBoxCloser();
+    ~MessageBoxCloser();
+    QStringList texts;       // "Retry Comport" ...
+    QStringList informative; // the reason under it
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+// The bytes written to a stream, CR shown as \r, for readable failure messages.
+QString visible(const QByteArray &bytes);
