@@ -35,7 +35,7 @@ bool Form1::Hyouji(const QString &text, int mode) {
         Timer2->start();
         ReplyWait = 1;
         Timer4->start();
-        if (portNotice->isVisible())
+        if (!portNotice->isHidden())
             clearPortNotice();
         return true;
     }

@@ -65,6 +65,7 @@ Form1::Form1(SerialComponent &comm, SettingsStore &store, QWidget *parent)
     setFont(look::boldFont(9));
     look::setBackground(this, look::panelGrey);
     setFixedSize(twipsToPixels(clientWidth), twipsToPixels(clientHeight));
+    m_outerHeight = clientHeight + frameAllowance;
 
     Timer1 = makeTimer(this, "Timer1", 200);
     Timer1->setTimerType(Qt::PreciseTimer); // the repeat cadence is what the operator feels
@@ -126,9 +127,11 @@ void Form1::buildDisplay() {
     portNotice->hide();
 }
 
-int Form1::Height() const { return pixelsToTwips(height()) + frameAllowance; }
+int Form1::Height() const { return m_outerHeight; }
 
 void Form1::setHeight(int twips) {
+    // Kept in twips: the compact height is not a whole number of pixels.
+    m_outerHeight = twips;
     setFixedSize(width(), twipsToPixels(std::max(twips - frameAllowance, 0)));
 }
 

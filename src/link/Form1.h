@@ -98,4 +98,6 @@ private:
     void showPortDialogModal();
     void setTranscript(QLabel *line, const TranscriptLine &rendering);
     void portLost(const QString &reason);
+
+    int m_outerHeight = 0; // twips
 };

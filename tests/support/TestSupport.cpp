@@ -30,19 +30,6 @@ void PanelRig::startWithPort(int portNumber, int baudCode) {
     form->Form_Load();
 }
 
-void whenModalOpens(std::function<void(QWidget *)> action) {
-    auto *poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [poll, action] {
-        if (QWidget *modal = QApplication::activeModalWidget()) {
-            poll->stop();
-            poll->deleteLater();
-            action(modal);
-        }
-    });
-    poll->start();
-}
-
 struct MessageBoxCloser::Impl {
     QTimer poll;
 };

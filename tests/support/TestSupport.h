@@ -25,9 +25,6 @@ struct PanelRig {
     QString written() const { return QString::fromLatin1(port.written); }
 };
 
-// Answers the next modal window (message box or dialog) from inside its own event
-// loop: `action` gets the active modal widget.
-void whenModalOpens(std::function<void(QWidget *modal)> action);
 // Closes every message box that opens from now on with OK, recording its text and
 // informative text; stop by destroying the returned object.
 class MessageBoxCloser {

@@ -1,0 +1,334 @@
+// Start-up with the remembered port, and the port settings dialog.
+#include "TestSupport.h"
+
+#include "link/Module1.h"
+#include "port_dialog/Form2.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+QString stored(const PanelRig &rig, const QString &key) {
+    return rig.settings.read(store::application, store::startUp, key, QStringLiteral("<none>"));
+}
+
+// Runs the start-up; when the dialog comes up, `inDialog` works it (and must end it or
+// leave it for the caller to close). Returns whether the dialog was shown.
+bool startUp(PanelRig &rig, std::function<void(Form2 &)> inDialog = {}) {
+    bool shown = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<Form2 *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        poll.stop();
+        shown = true;
+        if (inDialog)
+            inDialog(*dialog);
+        if (Form2::instance())
+            Form2::instance()->close();
+    });
+    poll.start();
+    rig.form->Form_Load();
+    QTest::qWait(0);
+    return shown;
+}
+
+void type(QLineEdit *box, const QString &text) { QTest::keyClicks(box, text); }
+} // namespace
+
+class StartUpAndPortDialog : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() {
+        if (Form2 *dialog = Form2::instance())
+            dialog->close();
+        QTest::qWait(0); // lets closed dialogs go
+    }
+
+    void storedPortOpensWithoutAsking() {
+        PanelRig rig;
+        rig.store("3", "96");
+        QVERIFY(!startUp(rig));
+        QVERIFY(rig.port.portOpen());
+        QCOMPARE(rig.port.commPort(), 3);
+        QCOMPARE(rig.port.openedSettings, QString("9600,N,8,1"));
+        QCOMPARE(Module1::ComPortNo, qint16(3));
+        QCOMPARE(Module1::BaudCode, quint8(96));
+        QCOMPARE(rig.form->Timer2->interval(), 1000);
+        QCOMPARE(rig.form->Timer4->interval(), 1200);
+        QCOMPARE(rig.form->Height(), Form1::compactHeight);
+        QVERIFY(rig.form->y() >= 0);
+    }
+
+    void anySpeedButNinetySixMeans19200() {
+        for (const char *text : {"192", "19", "0", "300", "abc"}) {
+            PanelRig rig;
+            rig.store("2", text);
+            QVERIFY(!startUp(rig));
+            QCOMPARE(rig.port.openedSettings, QString("19200,N,8,1"));
+            QCOMPARE(Module1::BaudCode, quint8(192));
+        }
+        PanelRig rig;
+        rig.store("2", QString());
+        QVERIFY(!startUp(rig));
+        QCOMPARE(rig.port.openedSettings, QString("19200,N,8,1"));
+    }
+
+    void storedNumbersAreReadFromTheStartOfTheText() {
+        PanelRig rig;
+        rig.store("  7 (the USB adapter)", "96");
+        QVERIFY(!startUp(rig));
+        QCOMPARE(rig.port.commPort(), 7);
+        PanelRig highest;
+        highest.store("15", "96");
+        QVERIFY(!startUp(highest));
+        QCOMPARE(highest.port.commPort(), 15);
+    }
+
+    void unusableStoredPortAsksInstead_data() {
+        QTest::addColumn<QString>("comPort");
+        QTest::newRow("first run") << QString();
+        QTest::newRow("16") << "16";
+        QTest::newRow("0") << "0";
+        QTest::newRow("negative") << "-3";
+        QTest::newRow("beyond 16 bits") << "99999";
+        QTest::newRow("not a number") << "COM3";
+        QTest::newRow("empty") << "";
+    }
+    void unusableStoredPortAsksInstead() {
+        QFETCH(QString, comPort);
+        PanelRig rig;
+        rig.store(comPort, "96");
+        QVERIFY(startUp(rig));
+        QCOMPARE(rig.port.openCount, 0);
+        // The intervals stay as designed until something else sets them.
+        QCOMPARE(rig.form->Timer2->interval(), 5000);
+        QCOMPARE(rig.form->Timer4->interval(), 5500);
+    }
+
+    void firstRunDialogStartsEmptyAndInsistsOnAPort() {
+        PanelRig rig;
+        MessageBoxCloser boxes;
+        QVERIFY(startUp(rig, [&](Form2 &dialog) {
+            for (int n = 3; n <= 7; ++n)
+                QVERIFY(!dialog.Option[n]->isChecked());
+            QVERIFY(dialog.Option[2]->isChecked());
+            QCOMPARE(Module1::BaudCode, quint8(192)); // never read: the dialog settles it
+            QCOMPARE(dialog.Text1->text(), QString("0"));
+            QCOMPARE(dialog.Text1->selectedText(), QString("0"));
+
+            QTest::mouseClick(dialog.Command1, Qt::LeftButton);
+            QCOMPARE(boxes.texts, QStringList{"Retry Comport"});
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(stored(rig, store::comPortKey), QString("<none>"));
+
+            QTest::mouseClick(dialog.Option[1], Qt::LeftButton);
+            QTest::mouseClick(dialog.Option[5], Qt::LeftButton);
+            QTest::mouseClick(dialog.Command1, Qt::LeftButton);
+        }));
+        QVERIFY(rig.port.portOpen());
+        QCOMPARE(rig.port.commPort(), 3);
+        QCOMPARE(rig.port.openedSettings, QString("9600,N,8,1"));
+        QCOMPARE(stored(rig, store::comPortKey), QString("3"));
+        QCOMPARE(stored(rig, store::baudRateKey), QString("96"));
+        QVERIFY(rig.form->isVisible());
+    }
+
+    void missingDeviceFallsBackToTheDialogStartingFromTheStoredPort() {
+        PanelRig rig;
+        rig.port.existingPorts.remove(7);
+        rig.store("7", "96");
+        MessageBoxCloser boxes;
+        QVERIFY(startUp(rig, [&](Form2 &dialog) {
+            QCOMPARE(Module1::ComPortNo, qint16(7));
+            for (int n = 3; n <= 7; ++n)
+                QVERIFY(!dialog.Option[n]->isChecked());
+            QVERIFY(dialog.Option[1]->isChecked());
+            // OK without a change tries port 7 again: still missing, nothing stored anew.
+            QTest::mouseClick(dialog.Command1, Qt::LeftButton);
+            QCOMPARE(boxes.texts.size(), 1);
+            QVERIFY(boxes.informative.value(0).contains("no such device"));
+            QCOMPARE(stored(rig, store::comPortKey), QString("7"));
+            rig.port.existingPorts.insert(7);
+            QTest::mouseClick(dialog.Command1, Qt::LeftButton);
+        }));
+        QVERIFY(rig.port.portOpen());
+        QCOMPARE(rig.port.commPort(), 7);
+    }
+
+    void otherBoxTakesOneToFifteenEditByEdit() {
+        PanelRig rig;
+        rig.startWithPort(3);
+        Form2 *dialog = Form2::showModeless(*rig.form);
+        QCOMPARE(Module1::ComPortNo, qint16(3));
+        QVERIFY(dialog->Option[5]->isChecked());
+
+        type(dialog->Text1, "12"); // "0" was selected: the first digit replaces it
+        QCOMPARE(Module1::ComPortNo, qint16(12));
+        QCOMPARE(dialog->Text1->text(), QString("12"));
+
+        dialog->Text1->selectAll();
+        type(dialog->Text1, "16");
+        QCOMPARE(Module1::ComPortNo, qint16(1));
+        QCOMPARE(dialog->Text1->text(), QString("0"));
+
+        type(dialog->Text1, "x"); // letters count as no number
+        QCOMPARE(dialog->Text1->text(), QString("0"));
+        QCOMPARE(Module1::ComPortNo, qint16(1));
+        dialog->Text1->selectAll();
+        QTest::keyClick(dialog->Text1, Qt::Key_Backspace); // empty
+        QCOMPARE(dialog->Text1->text(), QString("0"));
+        dialog->Text1->setText("300");
+        QCOMPARE(dialog->Text1->text(), QString("0"));
+        QCOMPARE(Module1::ComPortNo, qint16(1));
+    }
+
+    void theLastChoiceWinsBetweenOptionsAndTheBox() {
+        PanelRig rig;
+        rig.startWithPort(3);
+        Form2 *dialog = Form2::showModeless(*rig.form);
+        QTest::mouseClick(dialog->Option[4], Qt::LeftButton);
+        dialog->Text1->selectAll();
+        type(dialog->Text1, "9");
+        QCOMPARE(Module1::ComPortNo, qint16(9));
+        QVERIFY(dialog->Option[4]->isChecked()); // still shown, but no longer the choice
+        QTest::mouseClick(dialog->Option[3], Qt::LeftButton);
+        QCOMPARE(Module1::ComPortNo, qint16(1));
+    }
+
+    void okOnABusyPortKeepsTheStoreAndTheDialog() {
+        PanelRig rig;
+        rig.startWithPort(3, 96);
+        rig.port.setPortOpen(false);
+        rig.port.busyPorts.insert(9);
+        Form2 *dialog = Form2::showModeless(*rig.form);
+        dialog->Text1->selectAll();
+        type(dialog->Text1, "9");
+        MessageBoxCloser boxes;
+        QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+        QCOMPARE(boxes.texts, QStringList{"Retry Comport"});
+        QVERIFY(boxes.informative.value(0).contains("in use"));
+        QVERIFY(Form2::instance());
+        QVERIFY(!rig.port.portOpen());
+        QCOMPARE(stored(rig, store::comPortKey), QString("3"));
+        QCOMPARE(Module1::ComPortNo, qint16(9));
+    }
+
+    void okOpensAndRemembersTheChoice() {
+        PanelRig rig;
+        rig.startWithPort(3, 96);
+        rig.port.setPortOpen(false);
+        Form2 *dialog = Form2::showModeless(*rig.form);
+        QTest::mouseClick(dialog->Option[2], Qt::LeftButton);
+        dialog->Text1->selectAll();
+        type(dialog->Text1, "11");
+        QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+        QTest::qWait(0);
+        QVERIFY(!Form2::instance());
+        QVERIFY(rig.port.portOpen());
+        QCOMPARE(rig.port.commPort(), 11);
+        QCOMPARE(rig.port.openedSettings, QString("19200,N,8,1"));
+        QCOMPARE(stored(rig, store::comPortKey), QString("11"));
+        QCOMPARE(stored(rig, store::baudRateKey), QString("192"));
+    }
+
+    void aSaveThatFailsIsReportedButThePortStaysOpen() {
+        PanelRig rig;
+        rig.startWithPort(3, 96);
+        rig.port.setPortOpen(false);
+        rig.settings.failSaves = true;
+        Form2 *dialog = Form2::showModeless(*rig.form);
+        QTest::mouseClick(dialog->Option[6], Qt::LeftButton);
+        MessageBoxCloser boxes;
+        QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+        QTest::qWait(0);
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY(boxes.informative.value(0).contains("could not be saved"));
+        QVERIFY(rig.port.portOpen());
+        QCOMPARE(rig.port.commPort(), 4);
+        QCOMPARE(stored(rig, store::comPortKey), QString("3"));
+    }
+
+    void cancelGoesBackToThePreviousPortWithoutSaving() {
+        PanelRig rig;
+        rig.startWithPort(3, 96);
+        // What the panel's COM button does before opening the dialog.
+        rig.port.setPortOpen(false);
+        Module1::SavedComPortNo = Module1::ComPortNo;
+        Module1::SavedBaudCode = Module1::BaudCode;
+        Form2 *dialog = Form2::showModeless(*rig.form);
+        QTest::mouseClick(dialog->Option[2], Qt::LeftButton);
+        QTest::mouseClick(dialog->Option[7], Qt::LeftButton);
+        QTest::mouseClick(dialog->Command2, Qt::LeftButton);
+        QTest::qWait(0);
+        QVERIFY(!Form2::instance());
+        QVERIFY(rig.port.portOpen());
+        QCOMPARE(rig.port.commPort(), 3);
+        QCOMPARE(rig.port.openedSettings, QString("9600,N,8,1"));
+        QCOMPARE(Module1::ComPortNo, qint16(3));
+        QCOMPARE(Module1::BaudCode, quint8(96));
+        QCOMPARE(rig.port.openCount, 2);
+    }
+
+    void cancelWithNothingToGoBackToWarnsAndStays() {
+        PanelRig rig;
+        MessageBoxCloser boxes;
+        QVERIFY(startUp(rig, [&](Form2 &dialog) {
+            QTest::mouseClick(dialog.Option[6], Qt::LeftButton);
+            QCOMPARE(Module1::ComPortNo, qint16(4));
+            QTest::mouseClick(dialog.Command2, Qt::LeftButton);
+            QCOMPARE(boxes.texts, QStringList{"Retry Comport"});
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(Module1::ComPortNo, qint16(0));
+            QVERIFY(dialog.Option[6]->isChecked());
+        }));
+        QCOMPARE(rig.port.openCount, 0);
+    }
+
+    void badPortNumbersReachingOkOrCancelOnlyWarn() {
+        PanelRig rig;
+        rig.store("16", "96");
+        MessageBoxCloser boxes;
+        QVERIFY(startUp(rig, [&](Form2 &dialog) {
+            QTest::mouseClick(dialog.Command1, Qt::LeftButton); // port 16 from the store
+            Module1::SavedComPortNo = -2;
+            QTest::mouseClick(dialog.Command2, Qt::LeftButton);
+            QVERIFY(dialog.isVisible());
+        }));
+        QCOMPARE(boxes.texts, (QStringList{"Retry Comport", "Retry Comport"}));
+        QCOMPARE(rig.port.openCount, 0);
+    }
+
+    void dialogOutlivesAClosedMainWindow() {
+        PanelRig rig;
+        rig.startWithPort(3, 96);
+        rig.form->show();
+        rig.port.setPortOpen(false);
+        Form2 *dialog = Form2::showModeless(*rig.form);
+        rig.form->close();
+        QVERIFY(!rig.port.portOpen());
+        QTest::mouseClick(dialog->Option[5], Qt::LeftButton);
+        QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+        QTest::qWait(0);
+        QVERIFY(rig.port.portOpen());
+        QVERIFY(rig.form->isVisible());
+    }
+
+    void escapeDoesNotCloseTheDialog() {
+        PanelRig rig;
+        rig.startWithPort(3, 96);
+        Form2 *dialog = Form2::showModeless(*rig.form);
+        QTest::keyClick(dialog->Text1, Qt::Key_Escape);
+        QVERIFY(Form2::instance());
+        QVERIFY(dialog->isVisible());
+    }
+};
+
+QTEST_MAIN(StartUpAndPortDialog)
+#include "test_startup_and_port_dialog.moc"
