@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need, only those
+# that are missing. Safe to run again; needs root (or sudo) only when something is missing.
+set -euo pipefail
+
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev xvfb xauth)
+if [[ "${1:-}" == "--with-tools" ]]; then
+    packages+=(clang libclang-rt-14-dev)   # sanitizer and fuzzer builds
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

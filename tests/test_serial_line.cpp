@@ -1,0 +1,177 @@
+// The real serial adapter on a pseudo-terminal: what goes out on the line, what comes
+// back, and a cable pulled while the port is open.
+#include "PtyPair.h"
+
+#include "host/PortDirectory.h"
+#include "host/PortError.h"
+#include "host/QtSerialComponent.h"
+#include "host/SettingsStore.h"
+#include "link/Form1.h"
+#include "link/Module1.h"
+
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace {
+struct LineRig {
+    PtyPair pty;
+    MemorySettingsStore settings;
+    QtSerialComponent port{settings};
+    std::unique_ptr<Form1> form;
+
+    explicit LineRig(const char *baudRate = "96") {
+        Module1::reset();
+        settings.save(store::application, store::ports, QStringLiteral("COM1"), pty.slavePath());
+        settings.save(store::application, store::startUp, store::comPortKey, QStringLiteral("1"));
+        settings.save(store::application, store::startUp, store::baudRateKey, QString::fromLatin1(baudRate));
+        form = std::make_unique<Form1>(port, settings);
+        form->endProgram = [] {};
+    }
+};
+} // namespace
+
+class SerialLine : public QObject {
+    Q_OBJECT
+private slots:
+    void portNumbersMapToDevices() {
+        MemorySettingsStore settings;
+        QCOMPARE(portDeviceName(1, settings), QString("/dev/ttyS0"));
+        QCOMPARE(portDeviceName(15, settings), QString("/dev/ttyS14"));
+        settings.save(store::application, store::ports, "COM3", " /dev/ttyUSB0 ");
+        QCOMPARE(portDeviceName(3, settings), QString("/dev/ttyUSB0"));
+        settings.save(store::application, store::ports, "COM4", "socket://127.0.0.1:4001");
+        QVERIFY(isSocketDevice(portDeviceName(4, settings)));
+    }
+
+    void statusQueryGoesOutAndItsAnswerIsShown() {
+        LineRig rig;
+        QVERIFY(rig.pty.isValid());
+        rig.form->Form_Load();
+        QVERIFY(rig.port.portOpen());
+
+        Module1::TxCommand = QStringLiteral("CR0\r");
+        QVERIFY(rig.form->Hyouji(Module1::TxCommand, 1));
+        QCOMPARE(rig.pty.readFromProgram(4), QByteArray("CR0\r"));
+
+        rig.pty.writeToProgram("8");
+        QTRY_COMPARE(rig.form->Label12->text(), QString(" 8 "));
+        rig.pty.writeToProgram("0\r");
+        QTRY_COMPARE(rig.form->Label25->text(), QString(" Stand by"));
+        QCOMPARE(rig.form->Label12->text(), QString(" 8 0  [CR] "));
+    }
+
+    void everyByteValueCrossesTheLineUnchanged() {
+        LineRig rig("192");
+        rig.form->Form_Load();
+        QVERIFY(rig.port.portOpen());
+        QCOMPARE(rig.port.settings(), QString("19200,N,8,1"));
+        QByteArray all;
+        for (int b = 0; b < 256; ++b)
+            all.append(static_cast<char>(b));
+        rig.pty.writeToProgram(all);
+        QTRY_COMPARE(rig.form->RxBuffer.size(), qsizetype(256));
+        QCOMPARE(rig.form->RxBuffer.text().toLatin1(), all);
+
+        QString text;
+        for (int b = 0; b < 256; ++b)
+            text.append(QChar(b));
+        QVERIFY(rig.form->Hyouji(text, 1));
+        QCOMPARE(rig.pty.readFromProgram(256), all);
+    }
+
+    void aSecondOpenOfAHeldPortIsRefusedAsBusy() {
+        LineRig rig;
+        rig.form->Form_Load();
+        QVERIFY(rig.port.portOpen());
+        QtSerialComponent second(rig.settings);
+        second.setCommPort(1);
+        try {
+            second.setPortOpen(true);
+            QFAIL("a held port opened twice");
+        } catch (const PortError &error) {
+            QCOMPARE(error.kind(), PortError::Kind::Busy);
+        }
+        QVERIFY(!second.portOpen());
+    }
+
+    void missingDeviceIsNotFound() {
+        MemorySettingsStore settings;
+        settings.save(store::application, store::ports, "COM2", "/dev/tavo-no-such-device");
+        QtSerialComponent port(settings);
+        port.setCommPort(2);
+        try {
+            port.setPortOpen(true);
+            QFAIL("a missing device opened");
+        } catch (const PortError &error) {
+            QCOMPARE(error.kind(), PortError::Kind::NotFound);
+            QVERIFY(error.detail().contains("/dev/tavo-no-such-device"));
+        }
+        QVERIFY_THROWS_EXCEPTION(PortError, port.setOutput("C00\r"));
+    }
+
+    void pulledCableClosesThePortOnceAndSendsStopQuietly() {
+        LineRig rig;
+        rig.form->Form_Load();
+        QVERIFY(rig.port.portOpen());
+        QSignalSpy lost(&rig.port, &SerialComponent::portLost);
+        rig.pty.closeMaster();
+        QTRY_VERIFY(!rig.port.portOpen());
+        QTest::qWait(50); // a storm of errors would show up as more signals here
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(!rig.form->portNotice->isHidden());
+
+        Module1::TxCommand = QStringLiteral("C00\r");
+        QVERIFY(!rig.form->Hyouji(Module1::TxCommand, 1));
+        QVERIFY(rig.form->portNotice->text().startsWith("Not sent:"));
+    }
+
+    void serialDeviceServerOverTcpWorksLikeACable() {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        Module1::reset();
+        MemorySettingsStore settings;
+        settings.save(store::application, store::ports, "COM2", QStringLiteral("socket://127.0.0.1:%1").arg(server.serverPort()));
+        settings.save(store::application, store::startUp, store::comPortKey, "2");
+        settings.save(store::application, store::startUp, store::baudRateKey, "96");
+        QtSerialComponent port(settings);
+        Form1 form(port, settings);
+        form.endProgram = [] {};
+        form.Form_Load();
+        QVERIFY(port.portOpen());
+        QTRY_VERIFY(server.hasPendingConnections());
+        QTcpSocket *projector = server.nextPendingConnection();
+
+        Module1::TxCommand = QStringLiteral("CR1\r");
+        QVERIFY(form.Hyouji(Module1::TxCommand, 1));
+        QTRY_COMPARE(projector->bytesAvailable(), qint64(4));
+        QCOMPARE(projector->readAll(), QByteArray("CR1\r"));
+        projector->write("4\r");
+        QTRY_COMPARE(form.Label25->text(), QString(" Wired"));
+
+        QSignalSpy lost(&port, &SerialComponent::portLost);
+        projector->disconnectFromHost();
+        QTRY_VERIFY(!port.portOpen());
+        QTest::qWait(20);
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(!form.portNotice->isHidden());
+    }
+
+    void refusedConnectionIsAPortThatCannotBeOpened() {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        const quint16 unused = server.serverPort();
+        server.close();
+        MemorySettingsStore settings;
+        settings.save(store::application, store::ports, "COM2", QStringLiteral("socket://127.0.0.1:%1").arg(unused));
+        QtSerialComponent port(settings);
+        port.setCommPort(2);
+        QVERIFY_THROWS_EXCEPTION(PortError, port.setPortOpen(true));
+        QVERIFY(!port.portOpen());
+    }
+};
+
+QTEST_MAIN(SerialLine)
+#include "test_serial_line.moc"
