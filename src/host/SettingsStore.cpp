@@ -11,7 +11,7 @@ QString QtSettingsStore::read(const QString &application, const QString &section
                               const QString &defaultText) const {
     // A corrupt or unreadable file reads like a missing key: start-up then falls back
     // to asking for a port, which is the only sensible answer to lost settings.
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, application);
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, application);
     if (settings.status() != QSettings::NoError)
         return defaultText;
     const QVariant value = settings.value(settingsKey(section, key));
@@ -25,7 +25,7 @@ QString QtSettingsStore::read(const QString &application, const QString &section
 
 void QtSettingsStore::save(const QString &application, const QString &section, const QString &key,
                            const QString &text) {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, application);
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, application);
     if (!settings.isWritable())
         throw std::runtime_error(QStringLiteral("%1 cannot be written.").arg(settings.fileName()).toStdString());
     settings.setValue(settingsKey(section, key), text);
