@@ -1,0 +1,168 @@
+// tavo-projector-sim: stands in for a QT735 projector on a pseudo-terminal or a
+// local TCP port. See README.md in this directory for options and reply bytes.
+
+#include "simulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <limits>
+#include <optional>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+// Only async-signal-safe work here: hand the signal to the event loop, which
+// then leaves exec() normally so the destructors remove the symlink.
+void onTerminationSignal(int signal) {
+    const int savedErrno = errno;
+    const char byte = char(signal);
+    [[maybe_unused]] const ssize_t ignored = ::write(g_signalPipe[0], &byte, 1);
+    errno = savedErrno;
+}
+
+bool installSignalHandlers(QCoreApplication *app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) < 0)
+        return false;
+    auto *notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
+        char byte;
+        while (::read(g_signalPipe[1], &byte, 1) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        if (::sigaction(signal, &action, nullptr) < 0)
+            return false;
+    }
+    return true;
+}
+
+std::optional<qint64> parseCount(const QCommandLineParser &parser, const QString &name, qint64 max) {
+    bool ok = false;
+    const qint64 value = parser.value(name).toLongLong(&ok);
+    if (!ok || value < 0 || value > max) {
+        std::fprintf(stderr, "tavo-projector-sim: --%s needs a number from 0 to %lld\n", qPrintable(name),
+                     static_cast<long long>(max));
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tavo-projector-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Simulates a QT735 projector's RS-232C control port on a pseudo-terminal or a local TCP port."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("pty"), QStringLiteral("Serve on a pseudo-terminal and print \"PTY <slave path>\" (default).")},
+        {QStringLiteral("link"), QStringLiteral("With --pty: also create symlink <path> to the slave."),
+         QStringLiteral("path")},
+        {QStringLiteral("tcp"),
+         QStringLiteral("Serve on 127.0.0.1:<port> (0 = any free port), print \"TCP 127.0.0.1:<port>\"."),
+         QStringLiteral("port")},
+        {QStringLiteral("warmup"), QStringLiteral("Count-down time after power on (default 3000)."),
+         QStringLiteral("ms"), QStringLiteral("3000")},
+        {QStringLiteral("cooldown"), QStringLiteral("Cooling time after power off (default 3000)."),
+         QStringLiteral("ms"), QStringLiteral("3000")},
+        {QStringLiteral("lamp-hours"), QStringLiteral("Lamp hours reported by CR3 (default 1234)."),
+         QStringLiteral("n"), QStringLiteral("1234")},
+        {QStringLiteral("pace"), QStringLiteral("Send replies one character at a time at the line speed.")},
+        {QStringLiteral("baud"),
+         QStringLiteral("Line speed: 9600 or 19200 (default 9600); sets the pty and paces --pace."),
+         QStringLiteral("rate"), QStringLiteral("9600")},
+        {QStringLiteral("reply-delay"), QStringLiteral("Wait before each reply (default 0)."), QStringLiteral("ms"),
+         QStringLiteral("0")},
+        {QStringLiteral("silent"), QStringLiteral("Never answer; commands are still executed and logged.")},
+        {QStringLiteral("unplug-after"),
+         QStringLiteral("Close the device side when the n-th command arrives (left unanswered), then idle."),
+         QStringLiteral("n")},
+        {QStringLiteral("log"), QStringLiteral("Append every received command, one per line, to <file>."),
+         QStringLiteral("file")},
+        {{QStringLiteral("v"), QStringLiteral("verbose")}, QStringLiteral("Trace traffic on stderr.")},
+    });
+    parser.process(app);
+
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tavo-projector-sim: unexpected argument %s\n",
+                     qPrintable(parser.positionalArguments().first()));
+        return 2;
+    }
+
+    tavo::sim::SimulatorOptions options;
+    if (parser.isSet(QStringLiteral("tcp"))) {
+        if (parser.isSet(QStringLiteral("pty")) || parser.isSet(QStringLiteral("link"))) {
+            std::fprintf(stderr, "tavo-projector-sim: --tcp cannot be combined with --pty or --link\n");
+            return 2;
+        }
+        const auto port = parseCount(parser, QStringLiteral("tcp"), 65535);
+        if (!port)
+            return 2;
+        options.transport = tavo::sim::SimulatorOptions::Transport::Tcp;
+        options.tcpPort = quint16(*port);
+    }
+    options.linkPath = parser.value(QStringLiteral("link"));
+
+    const auto warmup = parseCount(parser, QStringLiteral("warmup"), std::numeric_limits<int>::max());
+    const auto cooldown = parseCount(parser, QStringLiteral("cooldown"), std::numeric_limits<int>::max());
+    const auto lampHours = parseCount(parser, QStringLiteral("lamp-hours"), 99999);
+    const auto replyDelay = parseCount(parser, QStringLiteral("reply-delay"), std::numeric_limits<int>::max());
+    const auto baud = parseCount(parser, QStringLiteral("baud"), 19200);
+    if (!warmup || !cooldown || !lampHours || !replyDelay || !baud)
+        return 2;
+    if (*baud != 9600 && *baud != 19200) {
+        std::fprintf(stderr, "tavo-projector-sim: --baud must be 9600 or 19200\n");
+        return 2;
+    }
+    options.model.warmupMs = *warmup;
+    options.model.cooldownMs = *cooldown;
+    options.model.lampHours = int(*lampHours);
+    options.model.silent = parser.isSet(QStringLiteral("silent"));
+    options.pace = parser.isSet(QStringLiteral("pace"));
+    options.baud = int(*baud);
+    options.replyDelayMs = int(*replyDelay);
+    if (parser.isSet(QStringLiteral("unplug-after"))) {
+        const auto count = parseCount(parser, QStringLiteral("unplug-after"), std::numeric_limits<int>::max());
+        if (!count || *count == 0) {
+            std::fprintf(stderr, "tavo-projector-sim: --unplug-after needs at least 1\n");
+            return 2;
+        }
+        options.unplugAfter = int(*count);
+    }
+    options.logPath = parser.value(QStringLiteral("log"));
+    options.verbose = parser.isSet(QStringLiteral("verbose"));
+
+    if (!installSignalHandlers(&app)) {
+        std::perror("tavo-projector-sim: signal setup");
+        return 1;
+    }
+
+    tavo::sim::Simulator simulator(options);
+    QString error;
+    if (!simulator.start(&error)) {
+        std::fprintf(stderr, "tavo-projector-sim: %s\n", qPrintable(error));
+        return 1;
+    }
+    // Whoever started us waits for this line before touching the device.
+    std::fprintf(stdout, "%s\n", qPrintable(simulator.endpoint()));
+    std::fflush(stdout);
+
+    return QCoreApplication::exec();
+}
