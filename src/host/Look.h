@@ -12,9 +12,12 @@ inline const QColor white{255, 255, 255};
 inline const QColor red{255, 0, 0};
 inline const QColor darkRed{192, 0, 0};
 
-// Bold proportional sans-serif at the given point size.
+// Bold proportional sans-serif at the given point size. The windows were laid out for a
+// narrow face; Arial-metric faces come first so that captions fit the design's widths.
 inline QFont boldFont(qreal points) {
-    QFont font(QStringLiteral("Sans Serif"));
+    QFont font;
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Helvetica"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Nimbus Sans"), QStringLiteral("FreeSans"), QStringLiteral("Sans Serif")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
     font.setBold(true);

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "panel/ButtonTable.h"
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QImage>
+#include <QString>
+
+class QWidget;
+
+namespace panel {
+
+// Size of an arrow picture, in pixels.
+inline constexpr int arrowWidth = 17;
+inline constexpr int arrowHeight = 9;
+
+QColor faceColour(Face face);
+// The style sheet that paints a coloured face; empty for the platform's plain button.
+QString faceStyleSheet(Face face);
+// A solid black triangle on the repeat buttons' yellow.
+QImage arrowImage(Arrow arrow);
+// The 32 x 32 title-bar icon.
+QIcon windowIcon();
+// The Power group's background. The desktop has no inactive-caption-text colour to
+// ask for, so this is the light grey that colour has in the classic desktop scheme.
+QColor powerGroupColour();
+
+// Steps the point size down, to no less than 7, until the text fits the width: on a
+// desktop with only wide faces a clipped caption would be unreadable.
+void fitText(QWidget *widget, const QString &text, int width);
+
+} // namespace panel
