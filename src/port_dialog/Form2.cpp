@@ -152,20 +152,30 @@ Form2 *Form2::showModeless(Form1 &main) {
 void Form2::Form_Load() {
     if (Module1::ComPortNo >= 1 && Module1::ComPortNo <= 5)
         Option[Module1::ComPortNo + 2]->setChecked(true);
-    if (m_main) {
-        try {
-            m_main->MSComm1.setSettings(speed::portSettingsFor(Module1::BaudCode));
-        } catch (const PortError &) {
-            // Only the two settings the dialog offers are ever applied.
-        }
-    }
+    applySpeed();
+    Text1->setSelection(0, 1);
+}
+
+void Form2::applySpeed() {
+    if (m_main)
+        m_main->MSComm1.setSettings(speed::portSettingsFor(Module1::BaudCode));
     if (Module1::BaudCode == speed::code9600) {
         Option[1]->setChecked(true);
     } else {
         Option[2]->setChecked(true);
         Module1::BaudCode = speed::code19200;
     }
-    Text1->setSelection(0, 1);
+}
+
+bool Form2::openPort() {
+    try {
+        m_main->MSComm1.setCommPort(Module1::ComPortNo);
+        m_main->MSComm1.setPortOpen(true);
+        return true;
+    } catch (const PortError &error) {
+        showPortWarning(this, error.detail());
+        return false;
+    }
 }
 
 void Form2::Option_Click(int option) {
@@ -195,8 +205,7 @@ void Form2::Command1_Click() {
         close();
         return;
     }
-    SerialComponent &comm = m_main->MSComm1;
-    comm.setSettings(speed::portSettingsFor(Module1::BaudCode));
+    m_main->MSComm1.setSettings(speed::portSettingsFor(Module1::BaudCode));
     if (Module1::ComPortNo == 0) {
         showPortWarning(this, QStringLiteral("Choose a port first."));
         return;
@@ -205,13 +214,8 @@ void Form2::Command1_Click() {
         showPortWarning(this, QStringLiteral("There is no port %1; choose one of 1 to 15.").arg(Module1::ComPortNo));
         return;
     }
-    try {
-        comm.setCommPort(Module1::ComPortNo);
-        comm.setPortOpen(true);
-    } catch (const PortError &error) {
-        showPortWarning(this, error.detail());
+    if (!openPort())
         return;
-    }
     try {
         m_main->settingsStore.save(store::application, store::startUp, store::comPortKey,
                                    QString::number(Module1::ComPortNo));
@@ -243,23 +247,9 @@ void Form2::Command2_Click() {
         close();
         return;
     }
-    SerialComponent &comm = m_main->MSComm1;
-    if (Module1::BaudCode == speed::code9600) {
-        comm.setSettings(speed::portSettingsFor(speed::code9600));
-        Option[1]->setChecked(true);
-    } else {
-        comm.setSettings(speed::portSettingsFor(speed::code19200));
-        Option[2]->setChecked(true);
-        Module1::BaudCode = speed::code19200;
-    }
-    try {
-        comm.setCommPort(Module1::ComPortNo);
-        comm.setPortOpen(true);
-    } catch (const PortError &error) {
-        showPortWarning(this, error.detail());
-        return;
-    }
-    unloadAndShowMain();
+    applySpeed();
+    if (openPort())
+        unloadAndShowMain();
 }
 
 void Form2::unloadAndShowMain() {

@@ -41,6 +41,10 @@ protected:
 
 private:
     explicit Form2(Form1 &main);
+    // Sets the line settings for BaudCode and selects its option; any code but 96 becomes 192.
+    void applySpeed();
+    // Opens the main window's port on ComPortNo; a failure is shown as the port warning.
+    bool openPort();
     void unloadAndShowMain();
 
     QPointer<Form1> m_main; // the main window may be closed while the dialog is open
