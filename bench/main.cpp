@@ -1,0 +1,76 @@
+// tavo-bench: measurements of the control program, printed as "key value" lines for
+// bench/run.sh to put in its table. Nothing here passes or fails.
+//
+//   tavo-bench [line] [--clicks N] [--replies N] [--short-hold-ms MS] [--long-hold-ms MS]
+//       the panel on a pseudo-terminal through the real serial adapter
+//   tavo-bench launch [--tavo-conf DIR] [--idle-ms MS] [--timeout-ms MS] -- PROGRAM [ARGS...]
+//       start-up to first window and peak memory of any X program
+
+#include "Launch.h"
+#include "LineBench.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: tavo-bench [line] [--clicks N] [--replies N] [--short-hold-ms MS] [--long-hold-ms MS]\n"
+                 "       tavo-bench launch [--tavo-conf DIR] [--idle-ms MS] [--timeout-ms MS] -- PROGRAM [ARGS...]\n");
+    return 2;
+}
+
+bool number(const char *text, int &into) {
+    char *end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (!text[0] || *end || value < 0 || value > 1000000)
+        return false;
+    into = int(value);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const bool launch = argc > 1 && std::strcmp(argv[1], "launch") == 0;
+    const int first = argc > 1 && (launch || std::strcmp(argv[1], "line") == 0) ? 2 : 1;
+
+    if (launch) {
+        LaunchOptions options;
+        for (int i = first; i < argc; ++i) {
+            const std::string word = argv[i];
+            if (word == "--") {
+                for (++i; i < argc; ++i)
+                    options.command.emplace_back(argv[i]);
+                break;
+            }
+            if (i + 1 >= argc)
+                return usage();
+            if (word == "--tavo-conf")
+                options.tavoConfDir = argv[++i];
+            else if (word == "--idle-ms" ? !number(argv[++i], options.idleMs)
+                     : word == "--timeout-ms" ? !number(argv[++i], options.timeoutMs)
+                                              : true)
+                return usage();
+        }
+        return runLaunch(options);
+    }
+
+    LineBenchOptions options;
+    for (int i = first; i < argc; ++i) {
+        const std::string word = argv[i];
+        int *target = word == "--clicks"          ? &options.clicks
+                      : word == "--replies"       ? &options.replies
+                      : word == "--short-hold-ms" ? &options.shortHoldMs
+                      : word == "--long-hold-ms"  ? &options.longHoldMs
+                                                  : nullptr;
+        if (!target || i + 1 >= argc || !number(argv[++i], *target))
+            return usage();
+    }
+    // Qt sees only the program name; the options above are the benchmark's.
+    int qtArgc = 1;
+    return runLineBench(qtArgc, argv, options);
+}
