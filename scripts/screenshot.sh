@@ -76,6 +76,10 @@ if [[ -n $window ]]; then
     sleep 0.3
     xdotool key --clearmodifiers ctrl+h
     sleep 0.8
+    # Ask "Status" (right-hand column, 5380 twips down) so the picture shows an exchange:
+    # the command, the projector's answer and its meaning. It clears itself after 1.2 s.
+    xdotool mousemove --window "$window" 618 369 click 1
+    sleep 0.3
     eval "$(xdotool getwindowgeometry --shell "$window")"
     echo "$X $Y $WIDTH $HEIGHT" >"$work/geometry"
 else
