@@ -1,6 +1,7 @@
 // The serial line under load: every command reaches the wire in order, and a device that
 // floods the line cannot grow memory or take the window down.
 #include "PtyPair.h"
+#include "TestSupport.h"
 
 #include "host/QtSerialComponent.h"
 #include "host/SettingsStore.h"
@@ -15,22 +16,14 @@
 #include <QTimer>
 
 namespace {
+// The program, started, on one end of a pseudo-terminal; the test on the other.
 struct LineRig {
     PtyPair pty;
-    MemorySettingsStore settings;
-    QtSerialComponent port{settings};
-    std::unique_ptr<Form1> form;
-
-    LineRig() {
-        Module1::reset();
-        settings.save(store::application, store::ports, "COM1", pty.slavePath());
-        settings.save(store::application, store::startUp, store::comPortKey, "1");
-        settings.save(store::application, store::startUp, store::baudRateKey, "96");
-        form = std::make_unique<Form1>(port, settings);
-        form->endProgram = [] {};
-        form->Form_Load();
-    }
-    QPushButton *button(const char *name) { return form->findChild<QPushButton *>(QLatin1String(name)); }
+    DeviceRig device{pty.slavePath()};
+    QtSerialComponent &port = device.port;
+    std::unique_ptr<Form1> &form = device.form;
+    LineRig() { form->Form_Load(); }
+    QPushButton *button(const char *name) const { return device.button(name); }
 };
 } // namespace
 

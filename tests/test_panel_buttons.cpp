@@ -20,14 +20,6 @@
 
 namespace {
 
-bool showPanel(PanelRig &rig) {
-    rig.form->show();
-    rig.form->activateWindow();
-    return QTest::qWaitForWindowExposed(rig.form.get()) && QTest::qWaitForWindowActive(rig.form.get());
-}
-
-QPushButton *buttonNamed(PanelRig &rig, const QString &name) { return rig.form->findChild<QPushButton *>(name); }
-
 // The title the operator reads above a button: its group's title label, or "window"
 // for a button standing on the window itself.
 QString groupTitleOf(const QWidget *button, const Form1 *form) {

@@ -16,14 +16,6 @@
 
 namespace {
 
-bool showPanel(PanelRig &rig) {
-    rig.form->show();
-    rig.form->activateWindow();
-    return QTest::qWaitForWindowExposed(rig.form.get()) && QTest::qWaitForWindowActive(rig.form.get());
-}
-
-QPushButton *buttonNamed(PanelRig &rig, const QString &name) { return rig.form->findChild<QPushButton *>(name); }
-
 // A started panel on an open port, on screen, with nothing sent yet.
 struct HoldRig : PanelRig {
     bool ready() {

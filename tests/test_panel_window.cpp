@@ -18,14 +18,6 @@
 
 namespace {
 
-bool showPanel(PanelRig &rig) {
-    rig.form->show();
-    rig.form->activateWindow();
-    return QTest::qWaitForWindowExposed(rig.form.get()) && QTest::qWaitForWindowActive(rig.form.get());
-}
-
-QPushButton *buttonNamed(PanelRig &rig, const QString &name) { return rig.form->findChild<QPushButton *>(name); }
-
 const int compactPixels = twipsToPixels(Form1::compactHeight - Form1::frameAllowance);
 const int fullPixels = twipsToPixels(7620); // exactly the design's client area
 

@@ -1,6 +1,7 @@
 // The real serial adapter on a pseudo-terminal: what goes out on the line, what comes
 // back, and a cable pulled while the port is open.
 #include "PtyPair.h"
+#include "TestSupport.h"
 
 #include "host/PortDirectory.h"
 #include "host/PortError.h"
@@ -16,20 +17,14 @@
 #include <QTest>
 
 namespace {
+// The program on one end of a pseudo-terminal, the test on the other.
 struct LineRig {
     PtyPair pty;
-    MemorySettingsStore settings;
-    QtSerialComponent port{settings};
-    std::unique_ptr<Form1> form;
-
-    explicit LineRig(const char *baudRate = "96") {
-        Module1::reset();
-        settings.save(store::application, store::ports, QStringLiteral("COM1"), pty.slavePath());
-        settings.save(store::application, store::startUp, store::comPortKey, QStringLiteral("1"));
-        settings.save(store::application, store::startUp, store::baudRateKey, QString::fromLatin1(baudRate));
-        form = std::make_unique<Form1>(port, settings);
-        form->endProgram = [] {};
-    }
+    DeviceRig device;
+    QtSerialComponent &port = device.port;
+    MemorySettingsStore &settings = device.settings;
+    std::unique_ptr<Form1> &form = device.form;
+    explicit LineRig(const QString &baudRate = QStringLiteral("96")) : device(pty.slavePath(), baudRate) {}
 };
 } // namespace
 
@@ -131,14 +126,9 @@ private slots:
     void serialDeviceServerOverTcpWorksLikeACable() {
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        Module1::reset();
-        MemorySettingsStore settings;
-        settings.save(store::application, store::ports, "COM2", QStringLiteral("socket://127.0.0.1:%1").arg(server.serverPort()));
-        settings.save(store::application, store::startUp, store::comPortKey, "2");
-        settings.save(store::application, store::startUp, store::baudRateKey, "96");
-        QtSerialComponent port(settings);
-        Form1 form(port, settings);
-        form.endProgram = [] {};
+        DeviceRig rig(QStringLiteral("socket://127.0.0.1:%1").arg(server.serverPort()));
+        QtSerialComponent &port = rig.port;
+        Form1 &form = *rig.form;
         form.Form_Load();
         QVERIFY(port.portOpen());
         QTRY_VERIFY(server.hasPendingConnections());

@@ -1,5 +1,7 @@
 // The control panel against the projector simulator, through the real serial adapter on
 // a pseudo-terminal and through the TCP adapter: what an operator sees with a device.
+#include "TestSupport.h"
+
 #include "host/QtSerialComponent.h"
 #include "host/SettingsStore.h"
 #include "link/Form1.h"
@@ -40,25 +42,9 @@ struct Simulator {
     }
 };
 
-struct Rig {
-    MemorySettingsStore settings;
-    QtSerialComponent port{settings};
-    std::unique_ptr<Form1> form;
-
-    explicit Rig(const QString &endpoint) {
-        Module1::reset();
-        settings.save(store::application, store::ports, "COM1", endpoint);
-        settings.save(store::application, store::startUp, store::comPortKey, "1");
-        settings.save(store::application, store::startUp, store::baudRateKey, "96");
-        form = std::make_unique<Form1>(port, settings);
-        form->endProgram = [] {};
-        form->Form_Load();
-    }
-    void click(const char *control) {
-        auto *button = form->findChild<QPushButton *>(QLatin1String(control));
-        QVERIFY2(button, control);
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
+// The program, started, with port 1 on the simulator.
+struct Rig : DeviceRig {
+    explicit Rig(const QString &endpoint) : DeviceRig(endpoint) { form->Form_Load(); }
     // Asks "Status" until the box shows `status`; the projector changes state on its own clock.
     bool statusBecomes(const QString &status) {
         for (int attempt = 0; attempt < 40; ++attempt) {

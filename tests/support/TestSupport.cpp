@@ -5,6 +5,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 PanelRig::PanelRig() {
@@ -28,6 +30,40 @@ void PanelRig::store(const QString &comPort, const QString &baudRate) {
 void PanelRig::startWithPort(int portNumber, int baudCode) {
     store(QString::number(portNumber), QString::number(baudCode));
     form->Form_Load();
+}
+
+bool showPanel(PanelRig &rig) {
+    rig.form->show();
+    rig.form->activateWindow();
+    return QTest::qWaitForWindowExposed(rig.form.get()) && QTest::qWaitForWindowActive(rig.form.get());
+}
+
+QPushButton *buttonNamed(PanelRig &rig, const QString &name) { return rig.form->findChild<QPushButton *>(name); }
+
+DeviceRig::DeviceRig(const QString &device, const QString &baudRate) {
+    Module1::reset();
+    settings.save(store::application, store::ports, QStringLiteral("COM1"), device);
+    settings.save(store::application, store::startUp, store::comPortKey, QStringLiteral("1"));
+    settings.save(store::application, store::startUp, store::baudRateKey, baudRate);
+    form = std::make_unique<Form1>(port, settings);
+    form->endProgram = [] {};
+}
+
+DeviceRig::~DeviceRig() {
+    form.reset();
+    Module1::reset();
+}
+
+QPushButton *DeviceRig::button(const char *control) const {
+    return form->findChild<QPushButton *>(QLatin1String(control));
+}
+
+void DeviceRig::click(const char *control) const {
+    QPushButton *target = button(control);
+    if (!target)
+        QFAIL(control);
+    else
+        QTest::mouseClick(target, Qt::LeftButton);
 }
 
 struct MessageBoxCloser::Impl {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/FakeSerialComponent.h"
+#include "host/QtSerialComponent.h"
 #include "host/SettingsStore.h"
 #include "link/Form1.h"
 
@@ -23,6 +24,26 @@ struct PanelRig {
     // Sets the stored texts as given (a null QString leaves the key out).
     void store(const QString &comPort, const QString &baudRate);
     QString written() const { return QString::fromLatin1(port.written); }
+};
+
+// Shows the main window and waits until it is on screen and active.
+bool showPanel(PanelRig &rig);
+class QPushButton;
+QPushButton *buttonNamed(PanelRig &rig, const QString &name);
+
+// A main window on the real serial adapter, with port 1 standing for `device` (a
+// pseudo-terminal path or socket://host:port) and that port stored as the last choice.
+// The start-up is left to the test.
+struct DeviceRig {
+    MemorySettingsStore settings;
+    QtSerialComponent port{settings};
+    std::unique_ptr<Form1> form;
+
+    explicit DeviceRig(const QString &device, const QString &baudRate = QStringLiteral("96"));
+    ~DeviceRig();
+    QPushButton *button(const char *control) const;
+    // A real mouse click on the named button.
+    void click(const char *control) const;
 };
 
 // Closes every message box that opens from now on with OK, recording its text and
