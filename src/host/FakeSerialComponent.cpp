@@ -66,5 +66,5 @@ void FakeSerialComponent::unplug() {
     if (!m_open)
         return;
     m_open = false;
-    emit portLost(QStringLiteral("%1: the device stopped answering; the port has been closed.").arg(deviceName()));
+    emit portLost(QStringLiteral("%1 stopped answering.").arg(deviceName()));
 }

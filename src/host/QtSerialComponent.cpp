@@ -100,7 +100,7 @@ void QtSerialComponent::openSerial(const QString &device) {
         if (m_device != port)
             return;
         if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
-            lose(QStringLiteral("%1: the device stopped answering (%2); the port has been closed.")
+            lose(QStringLiteral("%1 stopped answering (%2).")
                      .arg(m_openDevice, port->errorString()));
     });
     connect(port, &QSerialPort::readyRead, this, &QtSerialComponent::dataArrived);
@@ -122,11 +122,11 @@ void QtSerialComponent::openSocket(const QString &device) {
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
         if (m_device == socket)
-            lose(QStringLiteral("%1: the connection was closed; the port has been closed.").arg(m_openDevice));
+            lose(QStringLiteral("%1: the connection was closed.").arg(m_openDevice));
     });
     connect(socket, &QTcpSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError) {
         if (m_device == socket)
-            lose(QStringLiteral("%1: %2; the port has been closed.").arg(m_openDevice, socket->errorString()));
+            lose(QStringLiteral("%1: %2.").arg(m_openDevice, socket->errorString()));
     });
     connect(socket, &QTcpSocket::readyRead, this, &QtSerialComponent::dataArrived);
     m_device = socket;

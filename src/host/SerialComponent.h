@@ -37,6 +37,7 @@ signals:
     // Raised while the port is open whenever received characters are waiting.
     void OnComm();
     // The open port failed under the program (unplugged cable, device server gone).
-    // The component has already closed the port when this is emitted, once per loss.
+    // The component has already closed the port when this is emitted, once per loss;
+    // the reason names the device, e.g. "/dev/ttyUSB0 stopped answering (I/O error)."
     void portLost(const QString &reason);
 };

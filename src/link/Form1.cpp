@@ -137,6 +137,8 @@ void Form1::setHeight(int twips) {
 
 void Form1::showPortNotice(const QString &text) {
     portNotice->setText(text);
+    portNotice->setToolTip(text); // a long device name may not fit the space
+
     portNotice->show();
     portNotice->raise();
 }
@@ -144,6 +146,7 @@ void Form1::showPortNotice(const QString &text) {
 void Form1::clearPortNotice() {
     portNotice->hide();
     portNotice->clear();
+    portNotice->setToolTip(QString());
 }
 
 void Form1::Form_Load() {
