@@ -22,6 +22,9 @@ PtyPair::PtyPair() {
     cfmakeraw(&modes);
     tcsetattr(m_slave, TCSANOW, &modes);
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    // Programs started meanwhile (the simulator, a benchmarked peer) must not hold the pair.
+    fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    fcntl(m_slave, F_SETFD, FD_CLOEXEC);
     m_slavePath = QString::fromLocal8Bit(name);
 }
 

@@ -13,6 +13,8 @@ public:
     PtyPair &operator=(const PtyPair &) = delete;
 
     bool isValid() const { return m_master >= 0; }
+    // Non-blocking; for callers that poll the line themselves.
+    int masterFd() const { return m_master; }
     QString slavePath() const { return m_slavePath; }
 
     // Bytes the program wrote, waiting (while the event loop runs) until at least
