@@ -11,6 +11,7 @@
 #include "link/Module1.h"
 
 #include <QLabel>
+#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -160,6 +161,23 @@ private slots:
         port.setCommPort(2);
         QVERIFY_THROWS_EXCEPTION(PortError, port.setPortOpen(true));
         QVERIFY(!port.portOpen());
+    }
+
+    void aWriteTheDriverFailsLaterIsReportedNotPassedOff() {
+        LineRig rig;
+        rig.form->Form_Load();
+        QVERIFY(rig.port.portOpen());
+        Module1::TxCommand = QStringLiteral("C00\r");
+        QVERIFY(rig.form->Hyouji(Module1::TxCommand, 1));
+        QVERIFY(rig.form->portNotice->isHidden());
+        // Qt reports a write that fails once the bytes reach the driver as WriteError,
+        // after setOutput() has accepted them.
+        auto *serial = rig.port.findChild<QSerialPort *>();
+        QVERIFY(serial);
+        QMetaObject::invokeMethod(serial, "errorOccurred", Q_ARG(QSerialPort::SerialPortError, QSerialPort::WriteError));
+        QVERIFY(!rig.form->portNotice->isHidden());
+        QVERIFY2(rig.form->portNotice->text().startsWith("Not sent: "), qPrintable(rig.form->portNotice->text()));
+        QVERIFY(rig.port.portOpen()); // the port stays; the next command may well go out
     }
 };
 

@@ -5,7 +5,6 @@
 #include "link/Form1.h"
 #include "link/Module1.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QTimer>
 
@@ -25,8 +24,7 @@ bool Form1::Hyouji(const QString &text, int mode) {
             // Nothing went out: the screen and the exchange state stay as they were, and
             // the operator is told in the panel rather than by a box per click or per
             // repeat tick.
-            showPortNotice(QStringLiteral("Not sent: %1 Use COM to choose a port.").arg(error.detail()));
-            QApplication::beep();
+            sendFailed(error.detail());
             return false;
         }
         Label12->clear();

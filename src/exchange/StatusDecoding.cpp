@@ -12,20 +12,26 @@ struct ReplyCode {
     const char *status;
 };
 
+struct PowerCode {
+    const char *rendered;
+    const char *status;
+    PowerStatus power;
+};
+
 // "CR0": first 4 characters.
-constexpr ReplyCode powerStatusCodes[] = {
-    {" 0 0", " Power ON"},
-    {" 8 0", " Stand by"},
-    {" 4 0", " Count down"},
-    {" 2 0", " Cooling down"},
-    {" 1 0", " Power abnormality"},
-    {" 0 8", " Temperature abnormality"},
-    {" 1 8", " Temperature abnormality"},
-    {" 2 8", " Temperature abnormality"},
-    {" 4 8", " Temperature abnormality"},
-    {" 8 8", " Temperature abnormality"},
-    {" 2 1", " Lamp Failure"},
-    {" 8 1", " Lamp Failure"},
+constexpr PowerCode powerStatusCodes[] = {
+    {" 0 0", " Power ON",                PowerStatus::on},
+    {" 8 0", " Stand by",                PowerStatus::standby},
+    {" 4 0", " Count down",              PowerStatus::countDown},
+    {" 2 0", " Cooling down",            PowerStatus::cooling},
+    {" 1 0", " Power abnormality",       PowerStatus::powerAbnormality},
+    {" 0 8", " Temperature abnormality", PowerStatus::temperatureAbnormality},
+    {" 1 8", " Temperature abnormality", PowerStatus::temperatureAbnormality},
+    {" 2 8", " Temperature abnormality", PowerStatus::temperatureAbnormality},
+    {" 4 8", " Temperature abnormality", PowerStatus::temperatureAbnormality},
+    {" 8 8", " Temperature abnormality", PowerStatus::temperatureAbnormality},
+    {" 2 1", " Lamp Failure",            PowerStatus::lampFailure},
+    {" 8 1", " Lamp Failure",            PowerStatus::lampFailure},
 };
 
 // "CR1": first 2 characters.
@@ -99,6 +105,16 @@ QString temperatures(const QString &rendered) {
     return rendered.mid(0, 10) + unit + rendered.mid(13, 9) + unit + rendered.mid(25, 9) + unit;
 }
 
+const PowerCode *powerCodeOf(const QString &rendered) {
+    if (rendered.size() < 4)
+        return nullptr;
+    const QStringView leading = QStringView(rendered).left(4);
+    for (const PowerCode &code : powerStatusCodes)
+        if (leading == QLatin1String(code.rendered))
+            return &code;
+    return nullptr;
+}
+
 bool isQuery(const QString &txCommand, const char *query) {
     return txCommand.size() >= 1 && txCommand.endsWith(QLatin1Char('\r')) &&
            QStringView(txCommand).chopped(1) == QLatin1String(query);
@@ -106,9 +122,16 @@ bool isQuery(const QString &txCommand, const char *query) {
 
 } // namespace
 
+std::optional<PowerStatus> powerStatusOf(const QString &rendered) {
+    const PowerCode *code = powerCodeOf(rendered);
+    return code ? std::optional<PowerStatus>(code->power) : std::nullopt;
+}
+
 std::optional<QString> decodeStatus(const QString &rendered, qsizetype received, const QString &txCommand) {
-    if (isQuery(txCommand, "CR0"))
-        return matchLeading(powerStatusCodes, rendered, 4);
+    if (isQuery(txCommand, "CR0")) {
+        const PowerCode *code = powerCodeOf(rendered);
+        return code ? std::optional<QString>(QString::fromLatin1(code->status)) : std::nullopt;
+    }
     if (isQuery(txCommand, "CR1"))
         return matchLeading(inputCodes, rendered, 2);
     if (isQuery(txCommand, "CR4"))

@@ -9,3 +9,7 @@
 //   txCommand: the panel's last command, which says what the reply answers
 // Returns the status box's new text, or nothing when the box is to stay as it is.
 std::optional<QString> decodeStatus(const QString &rendered, qsizetype received, const QString &txCommand);
+
+// What a power-status reply ("CR0") says, read from its rendering as the status box reads it.
+enum class PowerStatus { on, standby, countDown, cooling, powerAbnormality, temperatureAbnormality, lampFailure };
+std::optional<PowerStatus> powerStatusOf(const QString &rendered);

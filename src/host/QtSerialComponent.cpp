@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -62,7 +63,15 @@ void QtSerialComponent::setSettings(const QString &settings) {
     m_settings = settings;
 }
 
-QString QtSerialComponent::deviceName() const { return portDeviceName(m_commPort, m_store); }
+QString QtSerialComponent::deviceName() const {
+    return m_namedDevice.isEmpty() ? portDeviceName(m_commPort, m_store) : m_namedDevice;
+}
+
+void QtSerialComponent::setDevice(const QString &device) {
+    if (m_device)
+        throw PortError(PortError::Kind::Refused, QStringLiteral("The device cannot change while the port is open."));
+    m_namedDevice = device;
+}
 
 void QtSerialComponent::setPortOpen(bool open) {
     if (!open) {
@@ -72,11 +81,66 @@ void QtSerialComponent::setPortOpen(bool open) {
     if (m_device)
         return;
     const QString device = deviceName();
-    if (isSocketDevice(device))
-        openSocket(device);
-    else
+    if (isSocketDevice(device)) {
+        QTcpSocket *socket = startSocket(device);
+        if (!socket->waitForConnected(connectTimeoutMs)) {
+            const PortError failure(PortError::Kind::NotFound,
+                                    QStringLiteral("%1: cannot connect (%2).").arg(device, socket->errorString()));
+            delete socket;
+            throw failure;
+        }
+        m_openDevice = device;
+        adoptSocket(socket);
+    } else {
         openSerial(device);
-    m_openDevice = device;
+        m_openDevice = device;
+    }
+}
+
+void QtSerialComponent::openAsync(OpenDone done) {
+    const QString device = deviceName();
+    if (m_device || m_connecting || !isSocketDevice(device)) {
+        SerialComponent::openAsync(std::move(done));
+        return;
+    }
+    QTcpSocket *socket = nullptr;
+    try {
+        socket = startSocket(device);
+    } catch (const PortError &failure) {
+        done(failure);
+        return;
+    }
+    m_connecting = socket;
+    m_connectDone = std::move(done);
+    auto *deadline = new QTimer(socket);
+    deadline->setSingleShot(true);
+    // Exactly one of connected, error, the deadline and a close settles the attempt.
+    auto settle = [this, socket, deadline, device](bool connected) {
+        socket->disconnect(this);
+        deadline->disconnect(this);
+        deadline->stop();
+        deadline->deleteLater();
+        m_connecting = nullptr;
+        const OpenDone done = std::exchange(m_connectDone, nullptr);
+        if (!connected) {
+            const PortError failure(PortError::Kind::NotFound,
+                                    QStringLiteral("%1: cannot connect (%2).")
+                                        .arg(device, socket->error() == QAbstractSocket::UnknownSocketError
+                                                         ? QStringLiteral("no answer")
+                                                         : socket->errorString()));
+            socket->abort();
+            socket->deleteLater();
+            done(failure);
+            return;
+        }
+        m_openDevice = device;
+        adoptSocket(socket);
+        done(std::nullopt);
+    };
+    connect(socket, &QTcpSocket::connected, this, [settle] { settle(true); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [settle] { settle(false); });
+    connect(deadline, &QTimer::timeout, this, [settle] { settle(false); });
+    deadline->start(connectTimeoutMs);
 }
 
 void QtSerialComponent::openSerial(const QString &device) {
@@ -102,23 +166,25 @@ void QtSerialComponent::openSerial(const QString &device) {
         if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
             lose(QStringLiteral("%1 stopped answering (%2).")
                      .arg(m_openDevice, port->errorString()));
+        // Bytes setOutput() accepted are written later, when the driver has room; a failure
+        // then is reported rather than passing for a command that went out.
+        else if (error == QSerialPort::WriteError)
+            emit writeFailed(QStringLiteral("%1: writing failed (%2).").arg(m_openDevice, port->errorString()));
     });
     connect(port, &QSerialPort::readyRead, this, &QtSerialComponent::dataArrived);
     m_device = port;
 }
 
-void QtSerialComponent::openSocket(const QString &device) {
+QTcpSocket *QtSerialComponent::startSocket(const QString &device) {
     const QUrl url(device);
     if (url.host().isEmpty() || url.port() <= 0)
         throw PortError(PortError::Kind::NotFound, QStringLiteral("%1: not a host:port address.").arg(device));
     auto *socket = new QTcpSocket(this);
     socket->connectToHost(url.host(), static_cast<quint16>(url.port()));
-    if (!socket->waitForConnected(connectTimeoutMs)) {
-        const PortError failure(PortError::Kind::NotFound,
-                                QStringLiteral("%1: cannot connect (%2).").arg(device, socket->errorString()));
-        delete socket;
-        throw failure;
-    }
+    return socket;
+}
+
+void QtSerialComponent::adoptSocket(QTcpSocket *socket) {
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
         if (m_device == socket)
@@ -133,6 +199,16 @@ void QtSerialComponent::openSocket(const QString &device) {
 }
 
 void QtSerialComponent::closeDevice() {
+    if (m_connecting) {
+        // A closed port has no connection under way either.
+        QTcpSocket *socket = m_connecting;
+        m_connecting = nullptr;
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+        if (const OpenDone done = std::exchange(m_connectDone, nullptr))
+            done(PortError(PortError::Kind::NotFound, QStringLiteral("The port was closed before it connected.")));
+    }
     QIODevice *device = m_device;
     if (!device)
         return;

@@ -28,13 +28,20 @@ public:
     QString input() override;
     int commEvent() const override { return m_commEvent; }
     QString deviceName() const override;
+    // A socket:// port connects in the background; a serial device opens at once.
+    void openAsync(OpenDone done) override;
+
+    // Names the device to open outright (a device path or socket://host:port), instead of
+    // the one the port number stands for; an empty name goes back to the port number.
+    void setDevice(const QString &device);
 
     // How long opening a socket:// port may wait for the connection.
     int connectTimeoutMs = 3000;
 
 private:
     void openSerial(const QString &device);
-    void openSocket(const QString &device);
+    QTcpSocket *startSocket(const QString &device);
+    void adoptSocket(QTcpSocket *socket);
     void closeDevice();
     void dataArrived();
     void lose(const QString &reason);
@@ -46,4 +53,7 @@ private:
     int m_commEvent = 0;
     QIODevice *m_device = nullptr; // the open port, or null while closed
     QString m_openDevice;
+    QString m_namedDevice;         // set by setDevice()
+    QPointer<QTcpSocket> m_connecting; // a socket:// open still under way
+    OpenDone m_connectDone;            // told how that open ends
 };

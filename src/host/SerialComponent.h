@@ -1,7 +1,12 @@
 #pragma once
 
+#include "host/PortError.h"
+
 #include <QObject>
 #include <QString>
+
+#include <functional>
+#include <optional>
 
 // The serial-port component that sits on the main window (MSComm1).
 // Only these operations are used by the program; the implementations are a
@@ -33,6 +38,20 @@ public:
     // The device name the current port number stands for (for messages).
     virtual QString deviceName() const = 0;
 
+    // Opens the port without holding up the event loop where opening takes time (a
+    // connection to a serial device server); `done` gets the failure, or nothing once the
+    // port is open. It may run before this returns.
+    using OpenDone = std::function<void(const std::optional<PortError> &failure)>;
+    virtual void openAsync(OpenDone done) {
+        try {
+            setPortOpen(true);
+        } catch (const PortError &failure) {
+            done(failure);
+            return;
+        }
+        done(std::nullopt);
+    }
+
 signals:
     // Raised while the port is open whenever received characters are waiting.
     void OnComm();
@@ -40,4 +59,7 @@ signals:
     // The component has already closed the port when this is emitted, once per loss;
     // the reason names the device, e.g. "/dev/ttyUSB0 stopped answering (I/O error)."
     void portLost(const QString &reason);
+    // Bytes that setOutput() had accepted could not be written after all; the port stays
+    // open. The reason names the device, e.g. "/dev/ttyUSB0: writing failed (...)."
+    void writeFailed(const QString &reason);
 };

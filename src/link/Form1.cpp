@@ -77,6 +77,12 @@ Form1::Form1(SerialComponent &comm, SettingsStore &store, QWidget *parent)
 
     connect(&MSComm1, &SerialComponent::OnComm, this, &Form1::MSComm1_OnComm);
     connect(&MSComm1, &SerialComponent::portLost, this, &Form1::portLost);
+    connect(&MSComm1, &SerialComponent::writeFailed, this, [this](const QString &reason) {
+        // The command was drawn as sent, but the driver could not write it after all; a
+        // hold stops repeating what cannot go out.
+        Timer1->stop();
+        sendFailed(reason);
+    });
 
     endProgram = [] { QCoreApplication::exit(0); };
 
@@ -152,19 +158,15 @@ void Form1::clearPortNotice() {
 void Form1::Form_Load() {
     setHeight(compactHeight);
 
-    const double storedPort =
-        leadingNumber(settingsStore.read(store::application, store::startUp, store::comPortKey, QStringLiteral("DATAC")));
     // A value beyond 16 bits was never written by the program; it counts as no port.
-    Module1::ComPortNo = static_cast<qint16>(wholeNumberIn(storedPort, -32768, 32767).value_or(0));
+    Module1::ComPortNo = storedPortNumber(settingsStore);
     // Only 1 to 15 were ever stored; a negative number is as unusable as 0 or 16.
     if (!speed::isUsablePort(Module1::ComPortNo)) {
         showPortDialogModal();
         return;
     }
 
-    const double storedSpeed =
-        leadingNumber(settingsStore.read(store::application, store::startUp, store::baudRateKey, QStringLiteral("DATAb")));
-    Module1::BaudCode = static_cast<quint8>(wholeNumberIn(storedSpeed, 0, 255).value_or(speed::code19200));
+    Module1::BaudCode = storedBaudCode(settingsStore);
     MSComm1.setSettings(speed::portSettingsFor(Module1::BaudCode));
     if (Module1::BaudCode != speed::code9600)
         Module1::BaudCode = speed::code19200;
@@ -246,6 +248,11 @@ void Form1::Timer4_Timer() {
     Label12->clear();
     Label25->clear();
     Timer4->stop();
+}
+
+void Form1::sendFailed(const QString &reason) {
+    showPortNotice(QStringLiteral("Not sent: %1 Use COM to choose a port.").arg(reason));
+    QApplication::beep();
 }
 
 void Form1::portLost(const QString &reason) {

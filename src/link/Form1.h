@@ -98,6 +98,8 @@ private:
     void showPortDialogModal();
     void setTranscript(QLabel *line, const TranscriptLine &rendering);
     void portLost(const QString &reason);
+    // Tells the operator that a command did not go out.
+    void sendFailed(const QString &reason);
 
     int m_outerHeight = 0; // twips
 };

@@ -1,5 +1,8 @@
 #include "link/StoredNumber.h"
 
+#include "host/SettingsStore.h"
+#include "link/Module1.h"
+
 #include <cmath>
 
 double leadingNumber(QStringView text) {
@@ -42,4 +45,16 @@ std::optional<int> wholeNumberIn(double value, int lowest, int highest) {
     if (rounded < lowest || rounded > highest)
         return std::nullopt;
     return static_cast<int>(rounded);
+}
+
+qint16 storedPortNumber(const SettingsStore &store) {
+    const double stored =
+        leadingNumber(store.read(store::application, store::startUp, store::comPortKey, QStringLiteral("DATAC")));
+    return static_cast<qint16>(wholeNumberIn(stored, -32768, 32767).value_or(0));
+}
+
+quint8 storedBaudCode(const SettingsStore &store) {
+    const double stored =
+        leadingNumber(store.read(store::application, store::startUp, store::baudRateKey, QStringLiteral("DATAb")));
+    return static_cast<quint8>(wholeNumberIn(stored, 0, 255).value_or(speed::code19200));
 }

@@ -59,6 +59,23 @@ inline constexpr std::string_view powerGroup = "Power";
 
 enum class Arrow { none, up, down, left, right };
 
+// The word for an arrow picture, where words stand in for it (names, screen readers).
+constexpr std::string_view arrowDirection(Arrow arrow) {
+    switch (arrow) {
+    case Arrow::up:
+        return "up";
+    case Arrow::down:
+        return "down";
+    case Arrow::left:
+        return "left";
+    case Arrow::right:
+        return "right";
+    case Arrow::none:
+        break;
+    }
+    return {};
+}
+
 // A button shows either a text or an arrow picture, never both.
 struct Caption {
     std::string_view text;

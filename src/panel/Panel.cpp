@@ -27,22 +27,6 @@ QString qs(std::string_view text) { return QString::fromLatin1(text.data(), qsiz
 
 QRect twips(const panel::TwipsBox &box) { return twipsRect(box.left, box.top, box.width, box.height); }
 
-QString directionName(panel::Arrow arrow) {
-    switch (arrow) {
-    case panel::Arrow::up:
-        return QStringLiteral("up");
-    case panel::Arrow::down:
-        return QStringLiteral("down");
-    case panel::Arrow::left:
-        return QStringLiteral("left");
-    case panel::Arrow::right:
-        return QStringLiteral("right");
-    case panel::Arrow::none:
-        break;
-    }
-    return {};
-}
-
 struct WindowCommand {
     std::string_view control;
     void (Form1::*handler)();
@@ -113,7 +97,7 @@ void Form1::buildPanel() {
             button->setIcon(QIcon(arrow));
             button->setIconSize(arrow.size());
             // The picture says nothing to a screen reader or in a tooltip; the words do.
-            const QString name = qs(row.group) + QLatin1Char(' ') + directionName(row.caption.arrow);
+            const QString name = qs(row.group) + QLatin1Char(' ') + qs(panel::arrowDirection(row.caption.arrow));
             button->setAccessibleName(name);
             button->setToolTip(name);
             auto *repeat = static_cast<RepeatButton *>(button);

@@ -1,0 +1,79 @@
+#include "exchange/ReplyReading.h"
+
+#include "exchange/Transcript.h"
+
+#include <QJsonArray>
+
+namespace {
+
+constexpr char16_t ack = 0x06;
+constexpr char16_t carriageReturn = 0x0D;
+
+bool isCommand(QStringView command, const char *query) { return command == QLatin1String(query); }
+
+// "CR6" answers three five-character readings, "ddd.d", at places 1, 7 and 13.
+QJsonValue temperatureReadings(QStringView reply) {
+    QJsonArray readings;
+    for (const qsizetype at : {0, 6, 12}) {
+        bool ok = false;
+        const double degrees = reply.mid(at, 5).trimmed().toDouble(&ok);
+        if (!ok)
+            return QJsonValue::Null;
+        readings.append(degrees);
+    }
+    return readings;
+}
+
+} // namespace
+
+QString powerStatusName(PowerStatus status) {
+    switch (status) {
+    case PowerStatus::on:
+        return QStringLiteral("on");
+    case PowerStatus::standby:
+        return QStringLiteral("standby");
+    case PowerStatus::countDown:
+        return QStringLiteral("countdown");
+    case PowerStatus::cooling:
+        return QStringLiteral("cooling");
+    case PowerStatus::powerAbnormality:
+        return QStringLiteral("power-abnormality");
+    case PowerStatus::temperatureAbnormality:
+        return QStringLiteral("temperature-abnormality");
+    case PowerStatus::lampFailure:
+        return QStringLiteral("lamp-failure");
+    }
+    return {};
+}
+
+ReplyReading readReply(QStringView command, QStringView reply) {
+    ReplyReading reading;
+    const TranscriptLine rendering = renderTranscript(reply);
+    reading.shown = rendering.text;
+    const QString txCommand = command.toString() + QLatin1Char('\r');
+    const std::optional<QString> status = decodeStatus(rendering.text, reply.size(), txCommand);
+    if (!status)
+        return reading;
+    reading.status = status->trimmed();
+    if (isCommand(command, "CR0")) {
+        reading.power = powerStatusOf(rendering.text);
+        if (reading.power)
+            reading.value = powerStatusName(*reading.power);
+    } else if (isCommand(command, "CR3")) {
+        bool ok = false;
+        const int hours = reply.left(5).toInt(&ok);
+        reading.value = ok ? QJsonValue(hours) : QJsonValue(QJsonValue::Null);
+    } else if (isCommand(command, "CR6")) {
+        reading.value = temperatureReadings(reply);
+    } else {
+        reading.value = *reading.status; // input, setting, lamp status: the words are the reading
+    }
+    return reading;
+}
+
+qsizetype replyLength(QStringView received) {
+    if (!received.isEmpty() && received.front() == ack)
+        return 1;
+    const qsizetype end = received.indexOf(QChar(carriageReturn));
+    return end < 0 ? 0 : end + 1;
+}

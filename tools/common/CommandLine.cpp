@@ -1,0 +1,106 @@
+#include "CommandLine.h"
+
+#include "host/PortDirectory.h"
+#include "link/Module1.h"
+#include "link/StoredNumber.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+const QString portOption = QStringLiteral("port");
+const QString baudOption = QStringLiteral("baud");
+
+// "1" to "15", written as a plain number.
+std::optional<int> portNumber(const QString &text) {
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (!ok || text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); }))
+        return std::nullopt;
+    return number;
+}
+
+} // namespace
+
+void complain(const QString &message) {
+    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(message));
+}
+
+void addStandardOptions(QCommandLineParser &parser) {
+    parser.addHelpOption();
+    parser.addOption({{QStringLiteral("V"), QStringLiteral("version")}, QStringLiteral("Print the version and exit.")});
+}
+
+void addLineOptions(QCommandLineParser &parser) {
+    parser.addOption({{QStringLiteral("p"), portOption},
+                      QStringLiteral("The projector's port: a port number 1-15 (mapped as the panel maps it, through "
+                                     "[Ports] in TAVO.conf), a device path, or socket://host:port. May be given many "
+                                     "times. Default: the port the panel stored."),
+                      QStringLiteral("port")});
+    parser.addOption({{QStringLiteral("b"), baudOption},
+                      QStringLiteral("Line speed, 9600 or 19200. Default: the speed the panel stored."),
+                      QStringLiteral("rate")});
+}
+
+std::optional<int> parse(QCommandLineParser &parser, const QStringList &arguments) {
+    if (!parser.parse(arguments)) {
+        complain(parser.errorText());
+        std::fprintf(stderr, "Try '%s --help' for more information.\n",
+                     qPrintable(QCoreApplication::applicationName()));
+        return exitUsage;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()), TAVO_VERSION);
+        return 0;
+    }
+    return std::nullopt;
+}
+
+std::variant<Line, QString> resolveLine(const QCommandLineParser &parser, const SettingsStore &store) {
+    Line line;
+    QStringList given = parser.values(portOption);
+    if (given.isEmpty()) {
+        const qint16 stored = storedPortNumber(store);
+        if (!speed::isUsablePort(stored))
+            return QStringLiteral("no --port given, and no port stored in TAVO.conf (choose one in the panel's port "
+                                  "dialog, or give --port)");
+        given << QString::number(stored);
+    }
+    for (const QString &port : given) {
+        if (port.isEmpty())
+            return QStringLiteral("--port needs a value");
+        if (const auto number = portNumber(port)) {
+            if (!speed::isUsablePort(*number))
+                return QStringLiteral("port number %1 is out of range: use 1 to 15, a device path or "
+                                      "socket://host:port")
+                    .arg(port);
+            line.ports.append({port, portDeviceName(*number, store)});
+        } else {
+            line.ports.append({port, port});
+        }
+    }
+
+    if (parser.isSet(baudOption)) {
+        const QString rate = parser.value(baudOption);
+        if (rate == QLatin1String("9600"))
+            line.settings = speed::portSettingsFor(speed::code9600);
+        else if (rate == QLatin1String("19200"))
+            line.settings = speed::portSettingsFor(speed::code19200);
+        else
+            return QStringLiteral("--baud must be 9600 or 19200, not \"%1\"").arg(rate);
+    } else {
+        line.settings = speed::portSettingsFor(storedBaudCode(store));
+    }
+    return line;
+}
+
+} // namespace cli

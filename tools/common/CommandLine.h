@@ -1,0 +1,49 @@
+#pragma once
+
+// The command line the console programs have in common: -h/--help, -V/--version, the
+// projector line (-p/--port, -b/--baud) and the exit status for a usage error.
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <variant>
+
+class SettingsStore;
+
+namespace cli {
+
+// sysexits.h: the command was used incorrectly.
+constexpr int exitUsage = 64;
+
+// Adds -h/--help and -V/--version.
+void addStandardOptions(QCommandLineParser &parser);
+
+// Adds -p/--port (may be given many times) and -b/--baud.
+void addLineOptions(QCommandLineParser &parser);
+
+// Parses the arguments and answers --help and --version. Returns the exit status to end
+// with at once (0 after help or version, exitUsage with the parser's complaint on stderr),
+// or nothing when the program goes on.
+std::optional<int> parse(QCommandLineParser &parser, const QStringList &arguments);
+
+// Prints "<program>: <message>" on stderr.
+void complain(const QString &message);
+
+// One port to work: as the user wrote it, and the device that stands for it.
+struct Port {
+    QString given;  // "3", "/dev/ttyUSB0", "socket://host:4001"
+    QString device; // what is opened
+};
+
+struct Line {
+    QList<Port> ports;
+    QString settings; // "9600,N,8,1" or "19200,N,8,1"
+};
+
+// The ports and line settings asked for; without --port, the port the panel stored, and
+// without --baud, the stored speed as the panel reads it. A string is the usage error.
+std::variant<Line, QString> resolveLine(const QCommandLineParser &parser, const SettingsStore &store);
+
+} // namespace cli
