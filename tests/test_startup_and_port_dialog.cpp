@@ -5,6 +5,7 @@
 #include "port_dialog/Form2.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -154,6 +155,10 @@ private slots:
             QTest::mouseClick(dialog.Command1, Qt::LeftButton);
             QCOMPARE(boxes.texts.size(), 1);
             QVERIFY(boxes.informative.value(0).contains("no such device"));
+            // The details list the serial ports there are (or say there are none).
+            QVERIFY2(boxes.details.value(0).contains("Serial ports found:") ||
+                         boxes.details.value(0).contains("No serial ports were found"),
+                     qPrintable(boxes.details.value(0)));
             QCOMPARE(stored(rig, store::comPortKey), QString("7"));
             rig.port.existingPorts.insert(7);
             QTest::mouseClick(dialog.Command1, Qt::LeftButton);
@@ -200,6 +205,21 @@ private slots:
         QVERIFY(dialog->Option[4]->isChecked()); // still shown, but no longer the choice
         QTest::mouseClick(dialog->Option[3], Qt::LeftButton);
         QCOMPARE(Module1::ComPortNo, qint16(1));
+    }
+
+    void eachPortOptionNamesTheDeviceItOpens() {
+        PanelRig rig;
+        rig.settings.save(store::application, store::ports, "COM1", QCoreApplication::applicationFilePath());
+        rig.settings.save(store::application, store::ports, "COM2", "/nonexistent/ttyUSB9");
+        rig.settings.save(store::application, store::ports, "COM3", "socket://192.0.2.10:4001");
+        rig.startWithPort(1);
+        Form2 *dialog = Form2::showModeless(*rig.form);
+        const QString present = dialog->Option[3]->toolTip();
+        QVERIFY2(present.contains(QCoreApplication::applicationFilePath()) && present.contains("is present"),
+                 qPrintable(present));
+        QCOMPARE(dialog->Option[4]->toolTip(), QString("COM2 opens /nonexistent/ttyUSB9, which is not present."));
+        QCOMPARE(dialog->Option[4]->accessibleDescription(), dialog->Option[4]->toolTip());
+        QVERIFY(dialog->Option[5]->toolTip().contains("serial device server socket://192.0.2.10:4001"));
     }
 
     void okOnABusyPortKeepsTheStoreAndTheDialog() {

@@ -1,6 +1,7 @@
 #include "port_dialog/Form2.h"
 
 #include "host/Look.h"
+#include "host/PortDiscovery.h"
 #include "host/PortError.h"
 #include "host/SerialComponent.h"
 #include "host/SettingsStore.h"
@@ -52,12 +53,14 @@ int otherBoxNumber(const QString &text) {
 
 } // namespace
 
-void showPortWarning(QWidget *parent, const QString &reason) {
+void showPortWarning(QWidget *parent, const QString &reason, const QString &details) {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"), QStringLiteral("Retry Comport"), QMessageBox::Ok,
                     parent);
     box.setObjectName(QStringLiteral("PortWarning"));
     if (!reason.isEmpty())
         box.setInformativeText(reason);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     box.exec();
 }
 
@@ -85,6 +88,13 @@ Form2::Form2(Form1 &main)
         Option[n]->setObjectName(QStringLiteral("Option%1").arg(n));
         Option[n]->setGeometry(optionDesigns[n].geometry);
         (n <= 2 ? speeds : ports)->addButton(Option[n], n);
+        if (n >= 3) {
+            // Which device the number opens, and whether it is there: the step a new user
+            // finds hardest on a machine whose ports have other names.
+            const QString opens = portNumberDescription(n - 2, main.settingsStore);
+            Option[n]->setToolTip(opens);
+            Option[n]->setAccessibleDescription(opens);
+        }
         // Selecting an option from code counts as a click, as the operator's does.
         connect(Option[n], &QRadioButton::toggled, this, [this, n](bool checked) {
             if (checked)
@@ -173,7 +183,8 @@ bool Form2::openPort() {
         m_main->MSComm1.setPortOpen(true);
         return true;
     } catch (const PortError &error) {
-        showPortWarning(this, error.detail());
+        // Which ports there are, and the [Ports] line that reaches one, under the reason.
+        showPortWarning(this, error.detail(), portsFoundText(m_main->settingsStore));
         return false;
     }
 }

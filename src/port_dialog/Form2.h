@@ -50,5 +50,6 @@ private:
     QPointer<Form1> m_main; // the main window may be closed while the dialog is open
 };
 
-// The port warning: "Retry Comport", with what went wrong as its informative text.
-void showPortWarning(QWidget *parent, const QString &reason);
+// The port warning: "Retry Comport", with what went wrong as its informative text and,
+// when given, further details behind the box's details button.
+void showPortWarning(QWidget *parent, const QString &reason, const QString &details = QString());

@@ -78,6 +78,7 @@ MessageBoxCloser::MessageBoxCloser() : d(std::make_unique<Impl>()) {
             if (box && box->isVisible()) {
                 texts << box->text();
                 informative << box->informativeText();
+                details << box->detailedText();
                 box->button(QMessageBox::Ok)->click();
             }
         }

@@ -54,6 +54,7 @@ public:
     ~MessageBoxCloser();
     QStringList texts;       // "Retry Comport" ...
     QStringList informative; // the reason under it
+    QStringList details;     // behind the details button
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
