@@ -8,7 +8,8 @@
 #
 # Environment: BUILD_DIR (default build-bench), BUILD_TYPE (default RelWithDebInfo),
 # CLICKS and REPLIES (default 1000 each), RUNS (start-ups per program, default 10),
-# SKIP_BUILD=1 to measure what is already built.
+# SKIP_BUILD=1 to measure what is already built, SKIP_LINE=1 to leave out the
+# measurements on the pseudo-terminal (their rows then read n/a).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,6 +17,8 @@ build=${BUILD_DIR:-$root/build-bench}
 bench=$build/bench/tavo-bench
 program=$build/src/tavo-control
 peer=cutecom
+# The floor under the panel: a bare Qt window with the same 68 styled buttons.
+floor=$build/bench/tavo-bench-floor
 
 # --- start-up and memory, run inside one X server (see the end of this file) ---------
 if [[ ${1:-} == __startup ]]; then
@@ -38,6 +41,7 @@ if [[ ${1:-} == __startup ]]; then
         [[ $i == 0 ]] && suffix=-warm || suffix=
         launch "tavo$suffix" --tavo-conf "$work/tavo$suffix-config" -- "$program"
         launch "peer$suffix" -- "$peer"
+        launch "floor$suffix" -- "$floor"
     done
     exit 0
 fi
@@ -66,7 +70,7 @@ if [[ ${SKIP_BUILD:-} != 1 ]]; then
     if ! BUILD_DIR=$build BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "$root/scripts/build.sh" >"$log" 2>&1; then
         # Unfinished work elsewhere in the tree need not stop the measurement.
         note "the full build failed (see $log); building the program and the benchmark alone"
-        cmake --build "$build" --target tavo-control tavo-bench >>"$log" 2>&1
+        cmake --build "$build" --target tavo-control tavo-bench tavo-bench-floor >>"$log" 2>&1
     fi
 fi
 [[ -x $bench && -x $program ]] || { note "nothing to measure: $bench or $program is missing"; exit 1; }
@@ -79,19 +83,23 @@ mkdir -p "$XDG_RUNTIME_DIR" "$XDG_DATA_HOME" && chmod 700 "$XDG_RUNTIME_DIR"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # --- the panel on a pseudo-terminal ------------------------------------------------------
-note "panel on a pseudo-terminal: $CLICKS clicks, $REPLIES replies, a 1 s and a 10 s hold"
-"$bench" line --clicks "$CLICKS" --replies "$REPLIES" >"$work/line.txt" 2>"$work/line.log" || {
-    cat "$work/line.log" >&2
-    exit 1
-}
+if [[ ${SKIP_LINE:-} == 1 ]]; then
+    : >"$work/line.txt"
+else
+    note "panel on a pseudo-terminal: $CLICKS clicks, $REPLIES replies, a 1 s and a 10 s hold"
+    "$bench" line --clicks "$CLICKS" --replies "$REPLIES" >"$work/line.txt" 2>"$work/line.log" || {
+        cat "$work/line.log" >&2
+        exit 1
+    }
+fi
 
 # --- start-up to first window and peak memory, against the peer -----------------------
-note "start-up and memory: $RUNS runs each of tavo-control and $peer under Xvfb"
+note "start-up and memory: $RUNS runs each of tavo-control, $peer and the floor under Xvfb"
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" __startup "$work" "$RUNS"
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # --- the table -----------------------------------------------------------------------------
-value() { awk -v k="$1" '$1 == k { print $2; exit }' "$work/line.txt"; }
+value() { awk -v k="$1" '$1 == k { print $2; found = 1; exit } END { if (!found) print "n/a" }' "$work/line.txt"; }
 # Median of one key over the launch runs of one program.
 median() {
     awk -v k="$2" '$1 == k { print $2 }' "$work/$1.txt" | sort -n |
@@ -114,6 +122,12 @@ t_start_ms=$(fmt %.1f "$(awk -v x="$t_start" 'BEGIN { print x / 1000 }')")
 p_start_ms=$(fmt %.1f "$(awk -v x="$p_start" 'BEGIN { print x / 1000 }')")
 t_mem_mib=$(fmt %.1f "$(awk -v x="$t_mem" 'BEGIN { print x / 1024 }')")
 p_mem_mib=$(fmt %.1f "$(awk -v x="$p_mem" 'BEGIN { print x / 1024 }')")
+t_cpu=$(median tavo cpu_to_window_us)
+f_start=$(median floor startup_us)
+f_cpu=$(median floor cpu_to_window_us)
+f_mem=$(median floor vmhwm_kb)
+ms() { fmt "%.1f ms" "$([[ $1 == n/a ]] && echo n/a || awk -v x="$1" 'BEGIN { print x / 1000 }')"; }
+mib() { fmt "%.1f MiB" "$([[ $1 == n/a ]] && echo n/a || awk -v x="$1" 'BEGIN { print x / 1024 }')"; }
 peer_version=$(dpkg-query -W -f='${Version}' "$peer" 2>/dev/null || echo "?")
 peer_toolkit=$(ldd "$(command -v "$peer")" 2>/dev/null | grep -o 'libQt[0-9]Core' | head -1 || true)
 case $peer_toolkit in
@@ -139,8 +153,11 @@ table=$(
 | 10 s hold: worst deviation of the repeat timer's own ticks, in the program | $(fmt "%.2f ms" "$(value hold_timer_worst_deviation_ms)") | – | – | – |
 | start-up to first window mapped, median of $(counted tavo startup_us) / $(counted peer startup_us) | $t_start_ms ms | $p_start_ms ms | $(ratio "$t_start" "$p_start") | ratio ≤ 0.5 |
 | CPU time of the process (all threads) until that window, median | $(fmt "%.1f ms" "$(awk -v x="$(median tavo cpu_to_window_us)" 'BEGIN { print x / 1000 }')") | $(fmt "%.1f ms" "$(awk -v x="$(median peer cpu_to_window_us)" 'BEGIN { print x / 1000 }')") | $(ratio "$(median tavo cpu_to_window_us)" "$(median peer cpu_to_window_us)") | – |
-| of which, in-process: first panel built (with the font database) / later builds, median / first show (offscreen) | $(fmt %.1f "$(awk -v x="$(value form_first_build_us)" 'BEGIN { print x / 1000 }')") / $(fmt %.1f "$(awk -v x="$(value form_build_median_us)" 'BEGIN { print x / 1000 }')") / $(fmt "%.1f ms" "$(awk -v x="$(value form_show_us)" 'BEGIN { print x / 1000 }')") | – | – | – |
+| of which, in-process: first panel built (with the font database) / later builds, median / first show (offscreen) | $(ms "$(value form_first_build_us)" | cut -d' ' -f1) / $(ms "$(value form_build_median_us)" | cut -d' ' -f1) / $(ms "$(value form_show_us)") | – | – | – |
 | peak resident memory (VmHWM) after 1 s idle, median | $t_mem_mib MiB | $p_mem_mib MiB | $(ratio "$t_mem" "$p_mem") | ratio ≤ 0.5 |
+| start-up to first window mapped, beside its floor (bare Qt 6 window, the same 68 styled buttons), median of $(counted tavo startup_us) / $(counted floor startup_us) | $(ms "$t_start") | floor: $(ms "$f_start") | $(ratio "$t_start" "$f_start") | ratio ≤ 1.2 |
+| CPU time until that window, beside the floor, median | $(ms "$t_cpu") | floor: $(ms "$f_cpu") | $(ratio "$t_cpu" "$f_cpu") | – |
+| peak resident memory (VmHWM) after 1 s idle, beside the floor, median | $(mib "$t_mem") | floor: $(mib "$f_mem") | $(ratio "$t_mem" "$f_mem") | ratio ≤ 1.2 |
 EOF
 )
 
@@ -155,10 +172,11 @@ cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
     echo "- load average before / after: $load_before / $load_after"
     echo "- line measurements: offscreen window at full height, real QSerialPort on a pseudo-terminal (9600,N,8,1), QTest mouse events"
     echo "- peer: $peer $peer_version ($peer_toolkit), started with an empty private configuration; tavo-control with a private TAVO.conf naming a fresh pty as COM1, so it shows its panel"
+    echo "- floor: bench/floor, a QApplication and one window of the panel's size with the panel's 68 push buttons at their places, each with its caption and a coloured style sheet of the panel's kind (65 styled, 3 plain), default font, nothing else; started like the others"
     echo "- start-up: fork to the X server's MapNotify of the first top-level window (Xvfb, no window manager), warm cache, programs alternating;" \
         "memory: /proc/PID/status VmHWM after the window appeared and 1 s of idling"
-    failures=$(($(failed tavo) + $(failed peer)))
-    ((failures == 0)) || echo "- launches that showed no window: tavo-control $(failed tavo), $peer $(failed peer)"
+    failures=$(($(failed tavo) + $(failed peer) + $(failed floor)))
+    ((failures == 0)) || echo "- launches that showed no window: tavo-control $(failed tavo), $peer $(failed peer), floor $(failed floor)"
     echo
     echo "$table"
 } >"$root/bench/results.md"
