@@ -1,8 +1,6 @@
 #include "panel/PanelLook.h"
 
 #include <QFontMetrics>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
 #include <QWidget>
 
@@ -76,35 +74,13 @@ QImage arrowImage(Arrow arrow) {
 }
 
 QIcon windowIcon() {
-    // A projector seen from the front, casting a beam to the upper right.
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-
-    QPainterPath beam;
-    beam.moveTo(13, 14);
-    beam.lineTo(31, 1);
-    beam.lineTo(31, 15);
-    beam.lineTo(13, 19);
-    beam.closeSubpath();
-    painter.fillPath(beam, QColor(255, 255, 128, 200));
-
-    painter.setPen(QPen(QColor(40, 40, 40), 1));
-    painter.setBrush(QColor(0, 160, 160));
-    painter.drawRoundedRect(QRectF(1.5, 11.5, 26, 14), 3, 3);
-    painter.setBrush(QColor(30, 30, 30));
-    painter.drawEllipse(QPointF(9, 18.5), 5, 5);
-    painter.setBrush(QColor(160, 220, 255));
-    painter.drawEllipse(QPointF(9, 18.5), 2.5, 2.5);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(128, 255, 128));
-    painter.drawEllipse(QPointF(23, 15), 1.5, 1.5);
-    painter.setBrush(QColor(60, 60, 60));
-    painter.drawRect(QRectF(4, 25.5, 4, 3));
-    painter.drawRect(QRectF(20, 25.5, 4, 3));
-    painter.end();
-    return QIcon(pixmap);
+    // The desktop icon's own pictures (data/icons, compiled in as a resource), so the
+    // title bar, the task switcher and the menu show the same projector. The title bar's
+    // 32 x 32 comes first. Loaded at once: a missing picture leaves the size out.
+    QIcon icon;
+    for (const int size : {32, 16, 48, 64, 128, 256})
+        icon.addPixmap(QPixmap(QStringLiteral(":/icons/hicolor/%1x%1/apps/tavo-control.png").arg(size)));
+    return icon;
 }
 
 QColor powerGroupColour() { return {212, 208, 200}; }

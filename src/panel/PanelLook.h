@@ -21,7 +21,7 @@ QColor faceColour(Face face);
 QString faceStyleSheet(Face face);
 // A solid black triangle on the repeat buttons' yellow.
 QImage arrowImage(Arrow arrow);
-// The 32 x 32 title-bar icon.
+// The program's icon at 16 to 256 pixels, 32 x 32 (the title bar's) first.
 QIcon windowIcon();
 // The Power group's background. The desktop has no inactive-caption-text colour to
 // ask for, so this is the light grey that colour has in the classic desktop scheme.
