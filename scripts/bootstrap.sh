@@ -7,6 +7,14 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialpo
 if [[ "${1:-}" == "--with-tools" ]]; then
     packages+=(clang libclang-rt-14-dev)   # sanitizer and fuzzer builds
 fi
+# scripts/package.sh (--packaging): CPack's DEB generator runs dpkg-shlibdeps, which needs file.
+# tests/test_package.sh and checking the package by hand (--with-tools): the validators too.
+if [[ "${1:-}" == "--packaging" || "${1:-}" == "--with-tools" ]]; then
+    packages+=(dpkg-dev file)
+fi
+if [[ "${1:-}" == "--with-tools" ]]; then
+    packages+=(desktop-file-utils appstream systemd lintian)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
