@@ -11,7 +11,9 @@
 #include <csignal>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -78,6 +80,10 @@ int main(int argc, char *argv[]) {
         {QStringLiteral("tcp"),
          QStringLiteral("Serve on 127.0.0.1:<port> (0 = any free port), print \"TCP 127.0.0.1:<port>\"."),
          QStringLiteral("port")},
+        {QStringLiteral("count"),
+         QStringLiteral("Serve <n> projectors, each with its own state: n pseudo-terminals, or the TCP ports "
+                        "<port> to <port>+n-1 (any free ones with 0). One announcement line each."),
+         QStringLiteral("n"), QStringLiteral("1")},
         {QStringLiteral("warmup"), QStringLiteral("Count-down time after power on (default 3000)."),
          QStringLiteral("ms"), QStringLiteral("3000")},
         {QStringLiteral("cooldown"), QStringLiteral("Cooling time after power off (default 3000)."),
@@ -95,6 +101,9 @@ int main(int argc, char *argv[]) {
          QStringLiteral("Close the device side when the n-th command arrives (left unanswered), then idle."),
          QStringLiteral("n")},
         {QStringLiteral("log"), QStringLiteral("Append every received command, one per line, to <file>."),
+         QStringLiteral("file")},
+        {QStringLiteral("wire-log"),
+         QStringLiteral("Append every byte received, unchanged, to <file> (one projector only)."),
          QStringLiteral("file")},
         {{QStringLiteral("v"), QStringLiteral("verbose")}, QStringLiteral("Trace traffic on stderr.")},
     });
@@ -119,6 +128,20 @@ int main(int argc, char *argv[]) {
         options.tcpPort = quint16(*port);
     }
     options.linkPath = parser.value(QStringLiteral("link"));
+    const auto projectors = parseCount(parser, QStringLiteral("count"), 1000);
+    if (!projectors)
+        return 2;
+    const bool oneOnly = parser.isSet(QStringLiteral("link")) || parser.isSet(QStringLiteral("wire-log"));
+    if (*projectors == 0 || (*projectors > 1 && oneOnly)) {
+        std::fprintf(stderr, "tavo-projector-sim: --count needs at least 1, and --link and --wire-log only one\n");
+        return 2;
+    }
+    if (options.tcpPort != 0 && options.tcpPort + *projectors - 1 > 65535) {
+        std::fprintf(stderr, "tavo-projector-sim: --tcp %d with --count %lld runs past port 65535\n",
+                     int(options.tcpPort), static_cast<long long>(*projectors));
+        return 2;
+    }
+    options.tagged = *projectors > 1;
 
     const auto warmup = parseCount(parser, QStringLiteral("warmup"), std::numeric_limits<int>::max());
     const auto cooldown = parseCount(parser, QStringLiteral("cooldown"), std::numeric_limits<int>::max());
@@ -147,6 +170,7 @@ int main(int argc, char *argv[]) {
         options.unplugAfter = int(*count);
     }
     options.logPath = parser.value(QStringLiteral("log"));
+    options.wireLogPath = parser.value(QStringLiteral("wire-log"));
     options.verbose = parser.isSet(QStringLiteral("verbose"));
 
     if (!installSignalHandlers(&app)) {
@@ -154,14 +178,22 @@ int main(int argc, char *argv[]) {
         return 1;
     }
 
-    tavo::sim::Simulator simulator(options);
-    QString error;
-    if (!simulator.start(&error)) {
-        std::fprintf(stderr, "tavo-projector-sim: %s\n", qPrintable(error));
-        return 1;
+    // Each projector is a simulator of its own; they share only the event loop.
+    std::vector<std::unique_ptr<tavo::sim::Simulator>> simulators;
+    for (qint64 i = 0; i < *projectors; ++i) {
+        tavo::sim::SimulatorOptions own = options;
+        if (own.tcpPort != 0)
+            own.tcpPort = quint16(options.tcpPort + i);
+        auto simulator = std::make_unique<tavo::sim::Simulator>(own);
+        QString error;
+        if (!simulator->start(&error)) {
+            std::fprintf(stderr, "tavo-projector-sim: %s\n", qPrintable(error));
+            return 1;
+        }
+        // Whoever started us waits for this line before touching the device.
+        std::fprintf(stdout, "%s\n", qPrintable(simulator->endpoint()));
+        simulators.push_back(std::move(simulator));
     }
-    // Whoever started us waits for this line before touching the device.
-    std::fprintf(stdout, "%s\n", qPrintable(simulator.endpoint()));
     std::fflush(stdout);
 
     return QCoreApplication::exec();

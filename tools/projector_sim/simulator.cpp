@@ -67,6 +67,13 @@ bool Simulator::start(QString *error) {
             return false;
         }
     }
+    if (!m_options.wireLogPath.isEmpty()) {
+        m_wireLog.setFileName(m_options.wireLogPath);
+        if (!m_wireLog.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            *error = QStringLiteral("cannot open wire log %1: %2").arg(m_options.wireLogPath, m_wireLog.errorString());
+            return false;
+        }
+    }
     return m_options.transport == SimulatorOptions::Transport::Pty ? openPty(error) : openTcp(error);
 }
 
@@ -248,6 +255,10 @@ void Simulator::dropClient() {
 }
 
 void Simulator::handleBytes(QByteArrayView bytes) {
+    if (m_wireLog.isOpen() && !m_unplugged) {
+        m_wireLog.write(bytes.data(), bytes.size());
+        m_wireLog.flush();
+    }
     m_model.advanceTo(m_clock.elapsed());
     const QList<Exchange> exchanges = m_model.feed(bytes);
     for (const Exchange &exchange : exchanges) {
@@ -311,7 +322,8 @@ void Simulator::writeToDevice(const QByteArray &bytes) {
 void Simulator::unplug() {
     m_unplugged = true;
     closeDevice();
-    std::fprintf(stdout, "UNPLUGGED\n");
+    // "UNPLUGGED", or "UNPLUGGED 127.0.0.1:5003" among several projectors.
+    std::fprintf(stdout, "UNPLUGGED%s\n", m_options.tagged ? (' ' + tag().trimmed()).constData() : "");
     std::fflush(stdout);
     if (m_options.verbose)
         std::fprintf(stderr, "tavo-projector-sim: device unplugged after %d commands\n", m_commandCount);
@@ -356,14 +368,19 @@ void Simulator::closeDevice() {
 void Simulator::logCommand(const QByteArray &command) {
     trace("<<", command);
     if (m_log.isOpen()) {
-        m_log.write(printable(command) + '\n');
+        m_log.write(tag() + printable(command) + '\n');
         m_log.flush();
     }
 }
 
 void Simulator::trace(const char *direction, const QByteArray &bytes) const {
     if (m_options.verbose)
-        std::fprintf(stderr, "%s %s\n", direction, printable(bytes).constData());
+        std::fprintf(stderr, "%s%s %s\n", tag().constData(), direction, printable(bytes).constData());
+}
+
+// "127.0.0.1:5003 " or "/dev/pts/7 " when several projectors share the process, else nothing.
+QByteArray Simulator::tag() const {
+    return m_options.tagged ? m_endpoint.section(QLatin1Char(' '), 1).toLocal8Bit() + ' ' : QByteArray();
 }
 
 } // namespace tavo::sim

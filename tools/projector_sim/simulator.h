@@ -32,7 +32,11 @@ struct SimulatorOptions {
     int replyDelayMs = 0;
     int unplugAfter = 0; // commands before the device disappears, 0 = never
     QString logPath;
+    QString wireLogPath; // every byte received, unchanged: CRs, LFs and empty lines included
     bool verbose = false;
+    // Several projectors share this process (and the log, if any): each log line, trace
+    // and UNPLUGGED line then names the address of the projector it is about.
+    bool tagged = false;
 };
 
 class Simulator : public QObject {
@@ -71,11 +75,13 @@ private:
     void closeDevice();
     void logCommand(const QByteArray &command);
     void trace(const char *direction, const QByteArray &bytes) const;
+    QByteArray tag() const;
 
     SimulatorOptions m_options;
     ProjectorModel m_model;
     QElapsedTimer m_clock;
     QFile m_log;
+    QFile m_wireLog;
     QString m_endpoint;
     int m_commandCount = 0;
     bool m_unplugged = false;
