@@ -1,3 +1,4 @@
+#include "host/Application.h"
 #include "host/QtSerialComponent.h"
 #include "host/SettingsStore.h"
 #include "link/Form1.h"
@@ -6,8 +7,7 @@
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("tavo-control"));
-    QApplication::setApplicationDisplayName(QStringLiteral("TAVO QT735 control"));
+    setUpApplication();
 
     QtSettingsStore settings;
     QtSerialComponent port(settings);
