@@ -311,6 +311,41 @@ private slots:
         QCOMPARE(rig.port.openCount, 0);
     }
 
+    // Qt raises no toggle for a click on the option already selected; the click must count.
+    void aClickOnTheOptionAlreadySelectedCounts() {
+        PanelRig rig;
+        rig.port.existingPorts.remove(2); // COM2 remembered, but not there at start
+        rig.store("2", "96");
+        MessageBoxCloser boxes;
+        QVERIFY(startUp(rig, [&](Form2 &dialog) {
+            QVERIFY(dialog.Option[4]->isChecked());
+            type(dialog.Text1, "1");
+            QCOMPARE(Module1::ComPortNo, qint16(1));
+            QTest::mouseClick(dialog.Option[4], Qt::LeftButton);
+            QCOMPARE(Module1::ComPortNo, qint16(2));
+            rig.port.existingPorts.insert(2); // plugged in meanwhile
+            QTest::mouseClick(dialog.Command1, Qt::LeftButton);
+        }));
+        QCOMPARE(rig.port.commPort(), 2);
+        QCOMPARE(stored(rig, store::comPortKey), QString("2"));
+
+        // A start-up Cancel puts the port number back to 0, with "COM4" still selected.
+        PanelRig firstRun;
+        QVERIFY(startUp(firstRun, [&](Form2 &dialog) {
+            QTest::mouseClick(dialog.Option[6], Qt::LeftButton);
+            QTest::mouseClick(dialog.Command2, Qt::LeftButton);
+            QCOMPARE(Module1::ComPortNo, qint16(0));
+            QVERIFY(dialog.Option[6]->isChecked());
+            QTest::mouseClick(dialog.Option[6], Qt::LeftButton);
+            QCOMPARE(Module1::ComPortNo, qint16(4));
+            QTest::mouseClick(dialog.Command1, Qt::LeftButton);
+        }));
+        QCOMPARE(boxes.texts, (QStringList{"Retry Comport"})); // the Cancel's only
+        QVERIFY(firstRun.port.portOpen());
+        QCOMPARE(firstRun.port.commPort(), 4);
+        QCOMPARE(stored(firstRun, store::comPortKey), QString("4"));
+    }
+
     void badPortNumbersReachingOkOrCancelOnlyWarn() {
         PanelRig rig;
         rig.store("16", "96");

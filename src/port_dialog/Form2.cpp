@@ -95,11 +95,16 @@ Form2::Form2(Form1 &main)
             Option[n]->setToolTip(opens);
             Option[n]->setAccessibleDescription(opens);
         }
-        // Selecting an option from code counts as a click, as the operator's does.
+        // Selecting an option from code (Load, Cancel) or through the accessibility
+        // interface counts as a click, as the operator's does; neither raises `clicked`.
         connect(Option[n], &QRadioButton::toggled, this, [this, n](bool checked) {
             if (checked)
                 Option_Click(n);
         });
+        // A click on the option already selected toggles nothing, yet it is the operator's
+        // choice over a number typed since, or over the port a Cancel put back. A click that
+        // does select runs Click twice, which sets the same value again.
+        connect(Option[n], &QRadioButton::clicked, this, [this, n] { Option_Click(n); });
     }
 
     Text1 = new QLineEdit(QStringLiteral("0"), frame2);
