@@ -9,6 +9,7 @@
 #include "link/Module1.h"
 #include "port_dialog/Form2.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QPainter>
@@ -19,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -35,6 +37,22 @@ QString groupTitleOf(const QWidget *button, const Form1 *form) {
 
 QRect rectInForm(const QWidget *widget, const Form1 *form) {
     return QRect(widget->mapTo(form, QPoint(0, 0)), widget->size());
+}
+
+// The colour most of a widget's own area shows in a picture of the panel, the widgets on
+// it left out: its background, whatever a caption covers of it.
+QColor backgroundSeen(const QImage &panel, const QWidget *widget, const Form1 *form) {
+    QRegion area(rectInForm(widget, form));
+    for (const QWidget *child : widget->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        area -= rectInForm(child, form);
+    std::map<QRgb, int> counts;
+    for (const QRect &part : area)
+        for (int y = part.top(); y <= part.bottom(); ++y)
+            for (int x = part.left(); x <= part.right(); ++x)
+                ++counts[panel.pixel(x, y)];
+    const auto most = std::max_element(counts.begin(), counts.end(),
+                                       [](const auto &a, const auto &b) { return a.second < b.second; });
+    return most == counts.end() ? QColor() : QColor::fromRgb(most->first);
 }
 
 } // namespace
@@ -67,6 +85,7 @@ private slots:
     void arrowButtons_data();
     void arrowButtons();
     void displayIsEmptyAtStart();
+    void framesWithoutAColourTakeTheButtonFace();
 };
 
 void PanelButtons::clickSendsItsCommand_data() {
@@ -488,6 +507,22 @@ void PanelButtons::displayIsEmptyAtStart() {
     QVERIFY(rig.form->Label25->text().isEmpty());
     QVERIFY(rig.form->Frame15->isVisible());
     QVERIFY(!rig.form->Timer1->isActive());
+}
+
+void PanelButtons::framesWithoutAColourTakeTheButtonFace() {
+    PanelRig rig;
+    QVERIFY(showPanel(rig));
+    rig.form->setHeight(Form1::fullHeight);
+    const QImage panel = rig.form->grab().toImage();
+    const QColor buttonFace = QApplication::palette().color(QPalette::Active, QPalette::Button);
+    QVERIFY2(buttonFace.rgb() != qRgb(192, 192, 192), "the button face must differ from the window's grey");
+    // A group frame and its title, then the transcript frame and the status box with theirs.
+    for (const char *name : {"Frame2", "Label2", "Frame9", "Label9", "Label10", "Frame15", "Label26"}) {
+        const auto *widget = rig.form->findChild<QWidget *>(QLatin1String(name));
+        QVERIFY2(widget, name);
+        QCOMPARE(QLatin1String(name) + QLatin1Char(' ') + backgroundSeen(panel, widget, rig.form.get()).name(),
+                 QLatin1String(name) + QLatin1Char(' ') + buttonFace.name());
+    }
 }
 
 QTEST_MAIN(PanelButtons)

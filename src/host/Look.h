@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QApplication>
 #include <QColor>
 #include <QFont>
 #include <QLabel>
@@ -23,6 +24,9 @@ inline QFont boldFont(qreal points) {
     font.setBold(true);
     return font;
 }
+
+// What frames and labels without a colour of their own show: the platform's button face.
+inline QColor buttonFace() { return QApplication::palette().color(QPalette::Active, QPalette::Button); }
 
 inline void setBackground(QWidget *widget, const QColor &colour) {
     QPalette palette = widget->palette();

@@ -50,7 +50,7 @@ void Form1::buildPanel() {
     setWindowIcon(panel::windowIcon());
 
     // Groups: a plain frame with its title as a label near the top edge.
-    const QColor buttonFace = QApplication::palette().color(QPalette::Active, QPalette::Button);
+    const QColor buttonFace = look::buttonFace();
     std::array<QFrame *, panel::groups.size()> frames{};
     for (std::size_t g = 0; g < panel::groups.size(); ++g) {
         const panel::GroupRow &group = panel::groups[g];
