@@ -158,6 +158,27 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), console->Combo2);
     }
 
+    // The space bar or Enter on a focused button clicks it, as everywhere on the panel.
+    void keyboardClicksAFocusedButton_data() {
+        QTest::addColumn<int>("key");
+        QTest::newRow("space") << int(Qt::Key_Space);
+        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
+    }
+
+    void keyboardClicksAFocusedButton() {
+        QFETCH(int, key);
+        console->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(console));
+        for (QPushButton *button : {console->Command4, console->Command1}) { // Expand Command List, SEND
+            button->setFocus();
+            QVERIFY(button->hasFocus());
+            QTest::keyClick(button, Qt::Key(key));
+        }
+        QVERIFY(console->Combo2->isVisible());
+        QCOMPARE(visible(rig->port.written), QStringLiteral("CF BRIGHT UP\\r"));
+    }
+
     // --- catalogue buttons ----------------------------------------------------------------
 
     void catalogueButtonShowsItsListFromTheTop_data() {

@@ -38,7 +38,9 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &captio
     button->setObjectName(QLatin1String(name));
     button->setGeometry(geometry);
     button->setFont(look::boldFont(9));
-    button->setAutoDefault(false);
+    // Enter clicks the focused button, as the space bar does: outside a dialog Qt binds
+    // Enter only to buttons that say so. None of them is the window's default.
+    button->setAutoDefault(true);
     return button;
 }
 
