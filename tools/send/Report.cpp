@@ -1,0 +1,62 @@
+#include "Report.h"
+
+#include "exchange/ReplyReading.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+namespace {
+
+// Why the command has no answer, or nothing when it has one.
+QString problemOf(const Outcome &outcome) {
+    const LineExchange &exchange = outcome.exchange;
+    if (!outcome.sent)
+        return QStringLiteral("not sent: ") + exchange.failure;
+    if (!exchange.failure.isEmpty())
+        return QStringLiteral("failed: ") + exchange.failure;
+    if (exchange.answered)
+        return {};
+    if (exchange.reply.isEmpty())
+        return QStringLiteral("no reply within %1 ms").arg(outcome.timeoutMs);
+    return QStringLiteral("no end of reply within %1 ms").arg(outcome.timeoutMs);
+}
+
+} // namespace
+
+QByteArray textLine(const Outcome &outcome) {
+    const LineExchange &exchange = outcome.exchange;
+    const ReplyReading reading = readReply(outcome.command.code, exchange.reply);
+    const QString shown =
+        exchange.reply.isEmpty() ? QStringLiteral("-") : QLatin1Char('"') + reading.shown + QLatin1Char('"');
+    QStringList notes;
+    if (reading.status)
+        notes << *reading.status;
+    if (const QString problem = problemOf(outcome); !problem.isEmpty())
+        notes << problem;
+    const QString line = QStringList{outcome.port, outcome.command.code, shown, notes.join(QStringLiteral("; "))}.join(
+        QLatin1Char('\t'));
+    return line.toUtf8() + '\n';
+}
+
+QByteArray jsonLine(const Outcome &outcome) {
+    const LineExchange &exchange = outcome.exchange;
+    const ReplyReading reading = readReply(outcome.command.code, exchange.reply);
+    const QString problem = problemOf(outcome);
+    const auto orNull = [](const QString &text, bool present) { return present ? QJsonValue(text) : QJsonValue(); };
+    const QJsonObject object{
+        {QStringLiteral("port"), outcome.port},
+        {QStringLiteral("action"), orNull(outcome.command.action, !outcome.command.action.isEmpty())},
+        {QStringLiteral("command"), exchange.command},
+        {QStringLiteral("sent"), exchange.sent},
+        {QStringLiteral("reply"), exchange.reply},
+        {QStringLiteral("shown"), reading.shown},
+        {QStringLiteral("status"), orNull(reading.status.value_or(QString()), reading.status.has_value())},
+        {QStringLiteral("value"), reading.value},
+        // Nothing when the command never went out.
+        {QStringLiteral("ms"), outcome.sent ? QJsonValue(double(exchange.elapsedUs) / 1000.0) : QJsonValue()},
+        {QStringLiteral("ok"), problem.isEmpty()},
+        {QStringLiteral("error"), orNull(problem, !problem.isEmpty())},
+    };
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+// What tavo-send prints for one command on one port: a tab-separated line for people and
+// awk, or a JSON object for scripts (one per line).
+
+#include "Commands.h"
+#include "exchange/ProjectorLine.h"
+
+#include <QByteArray>
+#include <QString>
+
+struct Outcome {
+    QString port; // as the user gave it
+    Command command;
+    LineExchange exchange;
+    bool sent = true; // false when the port never opened
+    int timeoutMs = 0;
+};
+
+// "3<TAB>CR0<TAB>" 8 0  [CR] "<TAB>Stand by": the port, the code, the reply in the panel's
+// transcript rendering (or "-" when nothing came), and the status box's words, or what
+// went wrong.
+QByteArray textLine(const Outcome &outcome);
+
+// {"port":"3","command":"CR0","sent":"CR0\r","reply":"80\r","shown":" 8 0  [CR] ",
+//  "status":"Stand by","value":"standby","ms":12.3,"ok":true,...}
+QByteArray jsonLine(const Outcome &outcome);
