@@ -69,6 +69,7 @@ private slots:
     void oneSwitchPerPressWhereverTheFocusIs();
     void theKeyStillReachesTheFocusedButton();
     void otherWindowsKeysAreNotSeen();
+    void controlsOutOfViewTakeNoFocus();
 
     // --- window commands --------------------------------------------------------------
     void endClosesThePortAndEndsOnce();
@@ -229,6 +230,43 @@ void PanelWindow::otherWindowsKeysAreNotSeen() {
     line->setFocus();
     QTest::keyClick(line, Qt::Key_H, Qt::ControlModifier);
     QCOMPARE(rig.form->height(), compactPixels);
+}
+
+void PanelWindow::controlsOutOfViewTakeNoFocus() {
+    PanelRig rig;
+    rig.startWithPort();
+    QVERIFY(showPanel(rig));
+    const QStringList below{"Command44", "Command45", "Command54", "Command47", "Command46",
+                            "Command55", "Command76", "Command74", "Command33"};
+    // The controls Tab reaches in two rounds of the panel.
+    const auto tabbedTo = [] {
+        QSet<QString> reached;
+        for (int press = 0; press < 2 * 68; ++press) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached << QApplication::focusWidget()->objectName();
+        }
+        return reached;
+    };
+
+    QSet<QString> reached = tabbedTo();
+    QCOMPARE(reached.size(), 68 - 9); // every button in view
+    for (const QString &name : below)
+        QVERIFY2(!reached.contains(name), qPrintable(name));
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, Qt::ControlModifier); // full height
+    reached = tabbedTo();
+    QCOMPARE(reached.size(), 68);
+
+    // Shrunk while "COM" has the focus: the focus goes to the first control in view, and
+    // the space bar no longer reaches the unseen "COM".
+    QPushButton *com = buttonNamed(rig, QStringLiteral("Command33"));
+    com->setFocus();
+    QTest::keyClick(com, Qt::Key_H, Qt::ControlModifier);
+    QCOMPARE(rig.form->height(), compactPixels);
+    QCOMPARE(QApplication::focusWidget(), buttonNamed(rig, QStringLiteral("Command17")));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QVERIFY(rig.port.portOpen());
+    QVERIFY(!Form2::instance());
 }
 
 void PanelWindow::endClosesThePortAndEndsOnce() {

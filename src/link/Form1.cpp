@@ -14,6 +14,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 
@@ -141,6 +142,28 @@ void Form1::setHeight(int twips) {
     // Kept in twips: the compact height is not a whole number of pixels.
     m_outerHeight = twips;
     setFixedSize(width(), twipsToPixels(std::max(twips - frameAllowance, 0)));
+    keepFocusInView();
+}
+
+void Form1::keepFocusInView() {
+    // A button below the visible area takes no keyboard focus: Tab would land on it
+    // unseen, and the space bar would press it unseen ("COM" closes the port).
+    const QRect inView = rect();
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        const bool seen = inView.contains(QRect(button->mapTo(this, QPoint(0, 0)), button->size()));
+        button->setFocusPolicy(seen ? Qt::StrongFocus : Qt::NoFocus);
+    }
+    QWidget *focused = focusWidget();
+    if (!focused || focused->focusPolicy() != Qt::NoFocus)
+        return;
+    // Shrunk under the focus: it goes to the first control in view, in the order Tab takes.
+    for (QWidget *next = nextInFocusChain(); next != this; next = next->nextInFocusChain()) {
+        if ((next->focusPolicy() & Qt::TabFocus) && next->isVisibleTo(this) && next->isEnabled()) {
+            next->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
+    focused->clearFocus();
 }
 
 void Form1::showPortNotice(const QString &text) {

@@ -95,6 +95,8 @@ private:
     void buildDisplay();
     void buildPanel(); // the groups and the 68 buttons
     void placeOnScreen();
+    // Only the controls in view take the keyboard focus; moves it off one that is not.
+    void keepFocusInView();
     void showPortDialogModal();
     void setTranscript(QLabel *line, const TranscriptLine &rendering);
     void portLost(const QString &reason);
