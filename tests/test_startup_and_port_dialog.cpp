@@ -194,6 +194,20 @@ private slots:
         QCOMPARE(Module1::ComPortNo, qint16(1));
     }
 
+    void otherBoxReadsLeadingZerosAsTheWholeNumber() {
+        PanelRig rig;
+        rig.startWithPort(3);
+        Form2 *dialog = Form2::showModeless(*rig.form);
+        dialog->Text1->selectAll();
+        dialog->Text1->insert("0012"); // pasted
+        QCOMPARE(Module1::ComPortNo, qint16(12));
+        QCOMPARE(dialog->Text1->text(), QString("0012"));
+        dialog->Text1->selectAll();
+        dialog->Text1->insert("00016");
+        QCOMPARE(Module1::ComPortNo, qint16(12));
+        QCOMPARE(dialog->Text1->text(), QString("0"));
+    }
+
     void theLastChoiceWinsBetweenOptionsAndTheBox() {
         PanelRig rig;
         rig.startWithPort(3);

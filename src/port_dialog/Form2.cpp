@@ -40,14 +40,21 @@ const OptionDesign optionDesigns[8] = {
 };
 
 // The OTHER box holds a port number: digits only, 0 to 255; anything else counts as 0.
+// Leading zeros are read past, so "0012" is 12.
 int otherBoxNumber(const QString &text) {
     const QString digits = text.trimmed();
-    if (digits.isEmpty() || digits.size() > 3)
+    if (digits.isEmpty())
         return 0;
     for (const QChar c : digits)
         if (c < u'0' || c > u'9')
             return 0;
-    const int number = digits.toInt();
+    qsizetype first = 0;
+    while (first < digits.size() - 1 && digits[first] == u'0')
+        ++first;
+    const QStringView significant = QStringView(digits).mid(first);
+    if (significant.size() > 3)
+        return 0;
+    const int number = significant.toInt();
     return number <= 255 ? number : 0;
 }
 
