@@ -10,14 +10,51 @@
 #include "link/Form1.h"
 #include "link/Module1.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
+// Whether a user other than the owner may read the file, entering every folder on its way.
+bool othersCanReach(const QString &path) {
+    QFileInfo info(path);
+    if (!info.exists() || !(info.permissions() & QFileDevice::ReadOther))
+        return false;
+    for (QDir dir = info.absoluteDir(); !dir.isRoot(); dir.cdUp())
+        if (!(QFileInfo(dir.absolutePath()).permissions() & QFileDevice::ExeOther))
+            return false;
+    return true;
+}
+
+// Copies a program into `dir`, with the shared libraries it loads that other users could
+// not reach where they are; returns the copy, to be run with LD_LIBRARY_PATH=dir.
+QString copyForAnyUser(const QString &program, const QString &dir) {
+    QProcess ldd;
+    ldd.start(QStringLiteral("ldd"), {program});
+    ldd.waitForFinished();
+    const QRegularExpression resolved(QStringLiteral("=> (/\\S+) \\("));
+    for (const QString &line : QString::fromLocal8Bit(ldd.readAllStandardOutput()).split(u'\n')) {
+        const QString library = resolved.match(line).captured(1);
+        if (!library.isEmpty() && !othersCanReach(library))
+            QFile::copy(library, dir + u'/' + QFileInfo(library).fileName());
+    }
+    const QString copy = dir + u'/' + QFileInfo(program).fileName();
+    QFile::copy(program, copy);
+    return copy;
+}
+
 // The program on one end of a pseudo-terminal, the test on the other.
 struct LineRig {
     PtyPair pty;
@@ -106,6 +143,45 @@ private slots:
             QVERIFY(error.detail().contains("/dev/tavo-no-such-device"));
         }
         QVERIFY_THROWS_EXCEPTION(PortError, port.setOutput("C00\r"));
+    }
+
+    // What a user outside the dialout group is told. The tests run as root, so the real
+    // adapter runs in a helper as nobody, on a pseudo-terminal only root may open.
+    void aDeviceTheUserMayNotOpenIsReportedWithTheGroup() {
+        if (::geteuid() != 0)
+            QSKIP("needs root, to run the serial adapter as another user");
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("setpriv (util-linux) is missing: cannot run the adapter as another user");
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        const QByteArray device = QFile::encodeName(pty.slavePath());
+        QCOMPARE(::chown(device.constData(), 0, 0), 0);
+        QCOMPARE(::chmod(device.constData(), 0600), 0);
+
+        // The build tree may lie where only root can enter (CI clones into a private
+        // temporary folder): the helper runs from a copy in a fresh folder anyone may enter,
+        // under /tmp rather than $TMPDIR for the same reason.
+        QTemporaryDir dir(QStringLiteral("/tmp/tavo-probe-XXXXXX"));
+        QVERIFY(dir.isValid());
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                      QFileDevice::ExeOther | QFileDevice::ReadGroup |
+                                                      QFileDevice::ExeGroup));
+        const QString probe = copyForAnyUser(QStringLiteral(TAVO_OPEN_PORT_PROBE), dir.path());
+        QVERIFY(othersCanReach(probe));
+
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LD_LIBRARY_PATH"), dir.path());
+        run.setProcessEnvironment(environment);
+        run.start(setpriv, {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                            QStringLiteral("--clear-groups"), probe, pty.slavePath()});
+        QVERIFY(run.waitForFinished(10000));
+        const QString told = QString::fromLocal8Bit(run.readAllStandardOutput() + run.readAllStandardError());
+        QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 1, qPrintable(told));
+        QVERIFY2(told.startsWith(pty.slavePath() + QLatin1String(": permission denied.")), qPrintable(told));
+        QVERIFY2(told.contains(QLatin1String("membership of the dialout group")), qPrintable(told));
     }
 
     void pulledCableClosesThePortOnceAndSendsStopQuietly() {
