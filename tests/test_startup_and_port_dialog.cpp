@@ -151,6 +151,8 @@ private slots:
             for (int n = 3; n <= 7; ++n)
                 QVERIFY(!dialog.Option[n]->isChecked());
             QVERIFY(dialog.Option[1]->isChecked());
+            // Meanwhile the store holds another choice, so that a save, or a missing one, shows.
+            rig.store("9", "192");
             // OK without a change tries port 7 again: still missing, nothing stored anew.
             QTest::mouseClick(dialog.Command1, Qt::LeftButton);
             QCOMPARE(boxes.texts.size(), 1);
@@ -159,12 +161,15 @@ private slots:
             QVERIFY2(boxes.details.value(0).contains("Serial ports found:") ||
                          boxes.details.value(0).contains("No serial ports were found"),
                      qPrintable(boxes.details.value(0)));
-            QCOMPARE(stored(rig, store::comPortKey), QString("7"));
+            QCOMPARE(stored(rig, store::comPortKey), QString("9"));
+            QCOMPARE(stored(rig, store::baudRateKey), QString("192"));
             rig.port.existingPorts.insert(7);
             QTest::mouseClick(dialog.Command1, Qt::LeftButton);
         }));
         QVERIFY(rig.port.portOpen());
         QCOMPARE(rig.port.commPort(), 7);
+        QCOMPARE(stored(rig, store::comPortKey), QString("7"));
+        QCOMPARE(stored(rig, store::baudRateKey), QString("96"));
     }
 
     void otherBoxTakesOneToFifteenEditByEdit() {
@@ -296,6 +301,8 @@ private slots:
         rig.port.setPortOpen(false);
         Module1::SavedComPortNo = Module1::ComPortNo;
         Module1::SavedBaudCode = Module1::BaudCode;
+        // The store holds neither the port gone back to nor the one clicked, so any save shows.
+        rig.store("12", "192");
         Form2 *dialog = Form2::showModeless(*rig.form);
         QTest::mouseClick(dialog->Option[2], Qt::LeftButton);
         QTest::mouseClick(dialog->Option[7], Qt::LeftButton);
@@ -308,6 +315,8 @@ private slots:
         QCOMPARE(Module1::ComPortNo, qint16(3));
         QCOMPARE(Module1::BaudCode, quint8(96));
         QCOMPARE(rig.port.openCount, 2);
+        QCOMPARE(stored(rig, store::comPortKey), QString("12"));
+        QCOMPARE(stored(rig, store::baudRateKey), QString("192"));
     }
 
     void cancelWithNothingToGoBackToWarnsAndStays() {
