@@ -9,10 +9,8 @@ PortRun::PortRun(const QString &given, const QString &device, const QString &set
     m_port.setSettings(settings);
 }
 
-PortRun::~PortRun() {
-    m_line.reset();
-    m_port.setPortOpen(false);
-}
+// The line goes before the port it works, which then closes.
+PortRun::~PortRun() = default;
 
 void PortRun::start(const QList<Command> &commands, Report report) {
     m_report = std::move(report);
