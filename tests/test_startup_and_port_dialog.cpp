@@ -64,7 +64,27 @@ private slots:
         QCOMPARE(rig.form->Timer2->interval(), 1000);
         QCOMPARE(rig.form->Timer4->interval(), 1200);
         QCOMPARE(rig.form->Height(), Form1::compactHeight);
-        QVERIFY(rig.form->y() >= 0);
+    }
+
+    // Centred across; raised 1350 twips (90 pixels) above the middle; kept on the screen.
+    // The window is 679 pixels wide and, at the compact height, 385 high (5780 twips).
+    void placedCentredAndRaised_data() {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QPoint>("topLeft");
+        // (1024 - 679) / 2 = 172; (768 - 385) / 2 - 90 = 101
+        QTest::newRow("1024 x 768") << QRect(0, 0, 1024, 768) << QPoint(172, 101);
+        // 1280 + (1920 - 679) / 2 = 1900; 28 + (1052 - 385) / 2 - 90 = 271
+        QTest::newRow("second screen, panel on top") << QRect(1280, 28, 1920, 1052) << QPoint(1900, 271);
+        // (480 - 385) / 2 - 90 = -43: the title bar would leave the screen
+        QTest::newRow("small screen") << QRect(0, 0, 800, 480) << QPoint(60, 0);
+    }
+    void placedCentredAndRaised() {
+        QFETCH(QRect, available);
+        QFETCH(QPoint, topLeft);
+        PanelRig rig;
+        rig.startWithPort();
+        rig.form->placeOnScreen(available);
+        QCOMPARE(rig.form->pos(), topLeft);
     }
 
     void anySpeedButNinetySixMeans19200() {

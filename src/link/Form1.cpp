@@ -207,19 +207,16 @@ void Form1::Form_Load() {
 
     Timer2->setInterval(1000);
     Timer4->setInterval(1200);
-    placeOnScreen();
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        placeOnScreen(screen->availableGeometry());
     RepeatCode = 0;
     ReplyWait = 0;
     RxBuffer.clear();
 }
 
-void Form1::placeOnScreen() {
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
+void Form1::placeOnScreen(const QRect &available) {
     // Centred across, and raised 1350 twips above the middle; but never off the
     // screen, which a small screen would otherwise push the title bar above.
-    const QRect available = screen->availableGeometry();
     const int outerHeight = twipsToPixels(Height());
     const int outerWidth = width();
     int left = available.left() + (available.width() - outerWidth) / 2;

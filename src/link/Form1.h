@@ -51,6 +51,10 @@ public:
     void Command33_Click(); // COM
     void Command74_Click(); // Command Table
 
+    // Centres the window across the available part of a screen, raised 1350 twips above
+    // its middle, but never off it. The start-up places it on the primary screen.
+    void placeOnScreen(const QRect &available);
+
     // Outer height, left and top of the window, in twips.
     int Height() const;
     void setHeight(int twips);
@@ -94,7 +98,6 @@ protected:
 private:
     void buildDisplay();
     void buildPanel(); // the groups and the 68 buttons
-    void placeOnScreen();
     // Only the controls in view take the keyboard focus; moves it off one that is not.
     void keepFocusInView();
     void showPortDialogModal();
