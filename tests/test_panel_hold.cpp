@@ -1,7 +1,8 @@
 // Hold-to-repeat buttons: what goes on the line on a press, on each repeat tick and
 // after the release, the timers the hold leaves behind, and the ways a hold must end
 // even when the release never reaches the button. Ticks are driven by calling the
-// tick handler; the timers' state is read, never waited for.
+// tick handler; the timers' state is read, never waited for, but for one case that
+// lets the real repeat timer run.
 
 #include "TestSupport.h"
 
@@ -39,6 +40,7 @@ private slots:
     void pressAndQuickReleaseSendsOnce_data();
     void pressAndQuickReleaseSendsOnce();
     void eachTickSendsTheHeldCommandAgain();
+    void theRepeatTimerDrivesTheTicks();
     void timersWhileHoldingAndAfterRelease();
     void otherMouseButtonsHoldToo_data();
     void otherMouseButtonsHoldToo();
@@ -121,6 +123,19 @@ void PanelHold::eachTickSendsTheHeldCommandAgain() {
     QTest::mouseRelease(rig.volumeUp(), Qt::LeftButton);
     rig.form->Timer1_Timer(); // a tick already queued when the release came
     QCOMPARE(visible(rig.port.written), visible(times("C09\r", 11)));
+}
+
+// The one case that lets the real repeat timer run, to show it is wired to its tick: about
+// three ticks fit the wait, and only a floor on the count is asked.
+void PanelHold::theRepeatTimerDrivesTheTicks() {
+    HoldRig rig;
+    QVERIFY(rig.ready());
+    QTest::mousePress(rig.volumeUp(), Qt::LeftButton);
+    QTest::qWait(350);
+    QTest::mouseRelease(rig.volumeUp(), Qt::LeftButton);
+    const qsizetype sends = rig.port.written.count("C09\r");
+    QVERIFY2(sends >= 3, qPrintable(visible(rig.port.written)));
+    QCOMPARE(visible(rig.port.written), visible(times("C09\r", int(sends))));
 }
 
 void PanelHold::timersWhileHoldingAndAfterRelease() {
