@@ -35,9 +35,11 @@ fi
 
 # 2. Control data and file list.
 field() { dpkg-deb --field "$deb" "$1"; }
-[[ $(field Package) == tavo-control && $(field Version) == "$version" ]] &&
-    pass "Package and Version are tavo-control $version" ||
+if [[ $(field Package) == tavo-control && $(field Version) == "$version" ]]; then
+    pass "Package and Version are tavo-control $version"
+else
     fail "Package and Version are tavo-control $version (got $(field Package) $(field Version))"
+fi
 depends=$(field Depends)
 # Whole package names: "libqt6serialport6 (>= ...)" and "fonts-liberation2".
 if grep -Eq '(^|, )libqt6serialport6( |,|$)' <<<"$depends" && grep -Eq '(^|, )fonts-liberation2( |,|$)' <<<"$depends"; then
@@ -68,12 +70,17 @@ for size in 16 32 48 64 128 256; do
 done
 missing=()
 for path in "${expected[@]}"; do grep -qx "$path" "$work/contents" || missing+=("$path"); done
-((${#missing[@]} == 0)) && pass "programs, desktop entry, icons, metainfo and unit where they belong" ||
+if ((${#missing[@]} == 0)); then
+    pass "programs, desktop entry, icons, metainfo and unit where they belong"
+else
     fail "programs, desktop entry, icons, metainfo and unit where they belong (missing: ${missing[*]})"
+fi
 programs=$(grep -E '^/usr/bin/.' "$work/contents" | sort | tr '\n' ' ')
-[[ $programs == "/usr/bin/tavo-control /usr/bin/tavo-pjlink /usr/bin/tavo-projector-sim /usr/bin/tavo-send " ]] &&
-    pass "no program but the four (no tests, benchmarks or fuzzers)" ||
+if [[ $programs == "/usr/bin/tavo-control /usr/bin/tavo-pjlink /usr/bin/tavo-projector-sim /usr/bin/tavo-send " ]]; then
+    pass "no program but the four (no tests, benchmarks or fuzzers)"
+else
     fail "no program but the four (no tests, benchmarks or fuzzers): $programs"
+fi
 
 # 3. Unpack it.
 tree=$work/root
@@ -95,8 +102,11 @@ else
     fail "appstreamcli validate --no-net --strict"
     echo "$appstream_report"
 fi
-grep -q "<release version=\"$version\"" "$metainfo" && pass "metainfo's release is version $version" ||
+if grep -q "<release version=\"$version\"" "$metainfo"; then
+    pass "metainfo's release is version $version"
+else
     fail "metainfo's release is version $version"
+fi
 # The unit names the installed program; point it at the unpacked one so that the check
 # that ExecStart is executable has something to find.
 mkdir "$work/unit"
@@ -133,10 +143,12 @@ for _ in $(seq 100); do
     kill -0 "$panel" 2>/dev/null || break
     sleep 0.1
 done
-[[ $holds == yes ]] && pass "tavo-control opens the port named in TAVO.conf (${pty:-no pty})" || {
+if [[ $holds == yes ]]; then
+    pass "tavo-control opens the port named in TAVO.conf (${pty:-no pty})"
+else
     fail "tavo-control opens the port named in TAVO.conf (${pty:-no pty})"
     cat "$work/panel.out" "$work/sim.err"
-}
+fi
 kill "$panel" 2>/dev/null || true
 wait "$panel" 2>/dev/null || true
 
