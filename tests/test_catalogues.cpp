@@ -5,6 +5,7 @@
 
 #include "console/Catalogues.h"
 
+#include <QCryptographicHash>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -119,13 +120,19 @@ void TestCatalogues::countsAndOrder_data() {
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("last");
+    // SHA-1 of the command texts in the design's list order, each followed by a line feed:
+    // any two items changing places changes it, without the test copying the lists.
+    QTest::addColumn<QByteArray>("orderDigest");
     QTest::newRow("basic") << int(Basic) << 60 << QStringLiteral("C00[CR]     POWER ON")
-                           << QStringLiteral("CR7[CR]     Lamp Mode Read");
+                           << QStringLiteral("CR7[CR]     Lamp Mode Read")
+                           << QByteArray("70f3d2646086d1e78db88b4561ca7264160fa381");
     QTest::newRow("expanded") << int(Expanded) << 351 << QStringLiteral("CF BRIGHT UP[CR]  \t\t:Set Brightness value")
-                              << QStringLiteral("CF VMUTE DN[CR]");
+                              << QStringLiteral("CF VMUTE DN[CR]")
+                              << QByteArray("64eedc1353e090f9d8bf7affa6006c8bec70beb1");
     QTest::newRow("expanded read") << int(ExpandedRead) << 98 << QStringLiteral("CR BRIGHT[CR] \t:Get Brightness value")
                                    << QStringLiteral("CR TEMPFAIL[CR] :Get temperature when sensors approach abnomal "
-                                                     "temperature");
+                                                     "temperature")
+                                   << QByteArray("44ab763a938ed9cfcdebf0b60b335821936ebc22");
 }
 
 void TestCatalogues::countsAndOrder() {
@@ -145,6 +152,15 @@ void TestCatalogues::countsAndOrder() {
 
     QCOMPARE(catalogue::toQString(list.front()), first);
     QCOMPARE(catalogue::toQString(list.back()), last);
+
+    QFETCH(QByteArray, orderDigest);
+    QCryptographicHash order(QCryptographicHash::Sha1);
+    for (std::string_view item : list) {
+        const std::string_view command = commandPart(item);
+        order.addData(QByteArrayView(command.data(), qsizetype(command.size())));
+        order.addData("\n");
+    }
+    QCOMPARE(order.result().toHex(), orderDigest);
 }
 
 void TestCatalogues::basicCodesAscend() {
