@@ -9,6 +9,7 @@
 #include "link/Module1.h"
 #include "port_dialog/Form2.h"
 
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -223,6 +224,19 @@ void PanelWindow::otherWindowsKeysAreNotSeen() {
     QTest::keyClick(dialog->Text1, Qt::Key_H, Qt::ControlModifier);
     QTest::keyClick(dialog, Qt::Key_H, Qt::ControlModifier);
     QCOMPARE(rig.form->height(), compactPixels);
+    dialog->close();
+
+    rig.form->Command74_Click(); // the command console, with its entry box and lists
+    Form3 *console = Form3::instance();
+    QVERIFY(console);
+    QVERIFY(QTest::qWaitForWindowActive(console));
+    for (QWidget *focused : {static_cast<QWidget *>(console->Text1), static_cast<QWidget *>(console->Combo1),
+                             static_cast<QWidget *>(console->Command3)}) {
+        focused->setFocus();
+        QVERIFY(focused->hasFocus());
+        QTest::keyClick(focused, Qt::Key_H, Qt::ControlModifier);
+        QCOMPARE(rig.form->height(), compactPixels);
+    }
 
     QWidget stranger;
     auto *line = new QLineEdit(&stranger);
