@@ -19,6 +19,7 @@
 #include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
+#include <QTransform>
 
 #include <algorithm>
 #include <map>
@@ -45,8 +46,9 @@ QColor backgroundSeen(const QImage &panel, const QWidget *widget, const Form1 *f
     QRegion area(rectInForm(widget, form));
     for (const QWidget *child : widget->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
         area -= rectInForm(child, form);
+    const qreal scale = panel.devicePixelRatio(); // the picture is in device pixels
     std::map<QRgb, int> counts;
-    for (const QRect &part : area)
+    for (const QRect &part : QTransform::fromScale(scale, scale).map(area))
         for (int y = part.top(); y <= part.bottom(); ++y)
             for (int x = part.left(); x <= part.right(); ++x)
                 ++counts[panel.pixel(x, y)];
