@@ -36,11 +36,12 @@ void addStandardOptions(QCommandLineParser &parser) {
     parser.addOption({{QStringLiteral("V"), QStringLiteral("version")}, QStringLiteral("Print the version and exit.")});
 }
 
-void addLineOptions(QCommandLineParser &parser) {
+void addLineOptions(QCommandLineParser &parser, bool onePortOnly) {
     parser.addOption({{QStringLiteral("p"), portOption},
                       QStringLiteral("The projector's port: a port number 1-15 (mapped as the panel maps it, through "
-                                     "[Ports] in TAVO.conf), a device path, or socket://host:port. May be given many "
-                                     "times. Default: the port the panel stored."),
+                                     "[Ports] in TAVO.conf), a device path, or socket://host:port.%1 Default: the "
+                                     "port the panel stored.")
+                          .arg(onePortOnly ? QString() : QStringLiteral(" May be given many times.")),
                       QStringLiteral("port")});
     parser.addOption({{QStringLiteral("b"), baudOption},
                       QStringLiteral("Line speed, 9600 or 19200. Default: the speed the panel stored."),

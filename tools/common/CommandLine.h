@@ -20,8 +20,9 @@ constexpr int exitUsage = 64;
 // Adds -h/--help and -V/--version.
 void addStandardOptions(QCommandLineParser &parser);
 
-// Adds -p/--port (may be given many times) and -b/--baud.
-void addLineOptions(QCommandLineParser &parser);
+// Adds -p/--port (may be given many times, unless the program works one port only) and
+// -b/--baud.
+void addLineOptions(QCommandLineParser &parser, bool onePortOnly = false);
 
 // Parses the arguments and answers --help and --version. Returns the exit status to end
 // with at once (0 after help or version, exitUsage with the parser's complaint on stderr),
