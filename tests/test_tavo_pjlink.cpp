@@ -101,8 +101,9 @@ struct Client {
     }
     // The next line without its CR; empty once the daemon has closed without one.
     QByteArray line(int timeoutMs = 5000) {
-        (void)waitUntil([this] { return received.contains('\r') || socket.state() == QAbstractSocket::UnconnectedState; },
-                        timeoutMs);
+        (void)waitUntil(
+            [this] { return received.contains('\r') || socket.state() == QAbstractSocket::UnconnectedState; },
+            timeoutMs);
         const qsizetype end = received.indexOf('\r');
         const QByteArray line = received.left(end < 0 ? 0 : end);
         received.remove(0, end + 1);

@@ -12,7 +12,8 @@ QString asText(std::string_view view) { return QString::fromLatin1(view.data(), 
 
 Bridge::Bridge(ProjectorLine &line, const QByteArray &name, qsizetype bound, QObject *parent)
     : QObject(parent), m_line(line), m_name(name), m_bound(bound) {
-    connect(&line.port(), &SerialComponent::portLost, this, [this](const QString &reason) { lineWorks(false, reason); });
+    connect(&line.port(), &SerialComponent::portLost, this,
+            [this](const QString &reason) { lineWorks(false, reason); });
 }
 
 bool Bridge::request(const Row &row, QObject *client, Done done) {

@@ -12,7 +12,9 @@ const QByteArray err3 = QByteArrayLiteral("ERR3");
 const QByteArray err4 = QByteArrayLiteral("ERR4");
 
 QByteArray bytes(std::string_view text) { return QByteArray(text.data(), qsizetype(text.size())); }
-bool same(std::string_view text, QByteArrayView other) { return QByteArrayView(text.data(), qsizetype(text.size())) == other; }
+bool same(std::string_view text, QByteArrayView other) {
+    return QByteArrayView(text.data(), qsizetype(text.size())) == other;
+}
 bool isInputRow(const Row &row) { return row.selects != 0; }
 
 // The power state in a CR0 reply, read as the panel's status box reads it.

@@ -39,9 +39,9 @@ inline constexpr PowerStates anyState = 0;
 inline constexpr PowerStates whenOn = inState(PowerStatus::on);
 inline constexpr PowerStates whenOnOrStandby = whenOn | inState(PowerStatus::standby);
 // Every state but the two the projector is on its way between on and standby.
-inline constexpr PowerStates unlessWarmingOrCooling =
-    whenOnOrStandby | inState(PowerStatus::powerAbnormality) | inState(PowerStatus::temperatureAbnormality) |
-    inState(PowerStatus::lampFailure);
+inline constexpr PowerStates unlessWarmingOrCooling = whenOnOrStandby | inState(PowerStatus::powerAbnormality) |
+                                                      inState(PowerStatus::temperatureAbnormality) |
+                                                      inState(PowerStatus::lampFailure);
 
 struct Row {
     std::string_view command;   // "POWR"

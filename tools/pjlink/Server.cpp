@@ -19,9 +19,7 @@ bool Server::listen(const QHostAddress &address, quint16 port, QString *error) {
     return false;
 }
 
-QString Server::address() const {
-    return endpointName(m_server.serverAddress(), m_server.serverPort());
-}
+QString Server::address() const { return endpointName(m_server.serverAddress(), m_server.serverPort()); }
 
 void Server::accept() {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {

@@ -17,7 +17,8 @@ QString endpointName(const QHostAddress &address, quint16 port) {
 }
 
 Session::Session(QTcpSocket *socket, const SessionRules &rules, Bridge &bridge, QObject *parent)
-    : QObject(parent), m_socket(socket), m_rules(rules), m_bridge(bridge), m_peer(endpointName(socket->peerAddress(), socket->peerPort())) {
+    : QObject(parent), m_socket(socket), m_rules(rules), m_bridge(bridge),
+      m_peer(endpointName(socket->peerAddress(), socket->peerPort())) {
     socket->setParent(this);
     // Bytes beyond this stay with the kernel (and the client) until the lines before them
     // are answered, so a client cannot make the bridge hold more than this for it.
@@ -84,8 +85,8 @@ void Session::handle(QByteArray line) {
         drop(QStringLiteral("closed: not a PJLink command"));
         return;
     }
-    const Row *row = command.verdict == CommandLine::Verdict::command ? findRow(command.name, command.parameter)
-                                                                       : nullptr;
+    const Row *row =
+        command.verdict == CommandLine::Verdict::command ? findRow(command.name, command.parameter) : nullptr;
     if (!row) {
         const bool outOfRange = command.verdict == CommandLine::Verdict::command && isKnownCommand(command.name);
         answer(command.header, outOfRange ? "ERR2" : "ERR1");

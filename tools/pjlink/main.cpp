@@ -101,9 +101,8 @@ std::optional<Listen> listenAddress(const QString &text) {
 
 // A name PJLink can carry in one answer: up to 64 bytes, no control characters.
 bool isSoundName(const QByteArray &name) {
-    return name.size() <= 64 && std::none_of(name.begin(), name.end(), [](char c) {
-               return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-           });
+    return name.size() <= 64 && std::none_of(name.begin(), name.end(),
+                                             [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
 int usageError(const QString &message) {
@@ -200,15 +199,17 @@ int main(int argc, char *argv[]) {
         return exitUnavailable;
     }
     const QString device = port.deviceName();
+    const QString projectorOn =
+        isSocketDevice(device)
+            ? device
+            : QStringLiteral("%1 at %2 bit/s").arg(device, line.settings.section(QLatin1Char(','), 0, 0));
     logLine(QStringLiteral("listening on %1 for PJLink class 1, authentication %2; projector on %3")
                 .arg(server.address(), rules.password.isEmpty() ? QStringLiteral("off") : QStringLiteral("on"),
-                     isSocketDevice(device) ? device
-                                            : QStringLiteral("%1 at %2 bit/s")
-                                                  .arg(device, line.settings.section(QLatin1Char(','), 0, 0))));
+                     projectorOn));
     if (!listen->address.isLoopback() && rules.password.isEmpty())
         logLine(QStringLiteral("warning: no password, and %1 is reachable from other machines: anyone who can reach it "
-                           "can work the projector")
-                .arg(server.address()));
+                               "can work the projector")
+                    .arg(server.address()));
     bridge.openLine();
     const int status = QCoreApplication::exec();
     // Let go of the port while all that waits on it is still there: a connection to a
