@@ -88,7 +88,12 @@ void Form1::buildPanel() {
         QPushButton *button = isHold ? new RepeatButton(parent) : new QPushButton(parent);
         button->setObjectName(qs(row.control));
         button->setGeometry(twips(row.at));
-        button->setStyleSheet(panel::faceStyleSheet(row.face));
+        if (row.face == panel::Face::standard)
+            // Under a style sheet a widget no longer inherits its parent's colours (a Qt
+            // rule), so a plain button takes the window's itself, as it would without one.
+            button->setPalette(palette());
+        else
+            button->setProperty(panel::faceProperty, panel::faceName(row.face));
         button->setFont(
             look::boldFont(row.control == panel::largeCaptionControl ? largeCaptionPoints : captionPoints));
 
@@ -124,6 +129,10 @@ void Form1::buildPanel() {
     // Key preview and the end of a hold both need events addressed to the panel's
     // children, which reach the application before any widget.
     qApp->installEventFilter(this);
+
+    // One style sheet on the window for all the coloured faces, parsed once: a sheet on
+    // each button would be parsed and kept 65 times over.
+    setStyleSheet(panel::faceStyleSheet());
 }
 
 void Form1::sendPanelCommand(QStringView code) {

@@ -26,18 +26,40 @@ QColor faceColour(Face face) {
     return {};
 }
 
-QString faceStyleSheet(Face face) {
-    if (face == Face::standard)
-        return {};
+QString faceName(Face face) {
+    switch (face) {
+    case Face::teal:
+        return QStringLiteral("teal");
+    case Face::green:
+        return QStringLiteral("green");
+    case Face::red:
+        return QStringLiteral("red");
+    case Face::orange:
+        return QStringLiteral("orange");
+    case Face::yellow:
+        return QStringLiteral("yellow");
+    case Face::cyan:
+        return QStringLiteral("cyan");
+    case Face::standard:
+        break;
+    }
+    return {};
+}
+
+QString faceStyleSheet() {
     // A style sheet rather than the palette: several desktop styles draw their own
     // button faces and would ignore a palette colour, leaving the panel grey.
-    const QColor colour = faceColour(face);
-    return QStringLiteral("QPushButton { background-color: %1; color: black;"
-                          " border: 1px solid rgb(64, 64, 64); border-radius: 2px; }"
-                          "QPushButton:hover { border-color: black; }"
-                          "QPushButton:focus { border: 2px solid black; }"
-                          "QPushButton:pressed { background-color: %2; }")
-        .arg(colour.name(), colour.darker(125).name());
+    QString sheet;
+    for (const Face face : {Face::teal, Face::green, Face::red, Face::orange, Face::yellow, Face::cyan}) {
+        const QColor colour = faceColour(face);
+        sheet += QStringLiteral("QPushButton[%1=\"%2\"] { background-color: %3; color: black;"
+                                " border: 1px solid rgb(64, 64, 64); border-radius: 2px; }"
+                                "QPushButton[%1=\"%2\"]:hover { border-color: black; }"
+                                "QPushButton[%1=\"%2\"]:focus { border: 2px solid black; }"
+                                "QPushButton[%1=\"%2\"]:pressed { background-color: %4; }\n")
+                     .arg(QLatin1String(faceProperty), faceName(face), colour.name(), colour.darker(125).name());
+    }
+    return sheet;
 }
 
 QImage arrowImage(Arrow arrow) {

@@ -17,8 +17,12 @@ inline constexpr int arrowWidth = 17;
 inline constexpr int arrowHeight = 9;
 
 QColor faceColour(Face face);
-// The style sheet that paints a coloured face; empty for the platform's plain button.
-QString faceStyleSheet(Face face);
+// A coloured button carries its face's name in this property; the plain ones carry none.
+inline constexpr char faceProperty[] = "face";
+QString faceName(Face face);
+// The panel's one style sheet: it paints each button's face from the name in its
+// faceProperty, and leaves the platform's plain buttons alone.
+QString faceStyleSheet();
 // A solid black triangle on the repeat buttons' yellow.
 QImage arrowImage(Arrow arrow);
 // The program's icon at 16 to 256 pixels, 32 x 32 (the title bar's) first.
