@@ -1,6 +1,7 @@
 #include "panel/PanelLook.h"
 
 #include <QFontMetrics>
+#include <QImageReader>
 #include <QPixmap>
 #include <QWidget>
 
@@ -99,9 +100,14 @@ QIcon windowIcon() {
     // The desktop icon's own pictures (data/icons, compiled in as a resource), so the
     // title bar, the task switcher and the menu show the same projector. The title bar's
     // 32 x 32 comes first. Loaded at once: a missing picture leaves the size out.
+    // Read as PNG outright: left to guess, Qt loads every image-format plugin installed
+    // to ask whether it reads PNG, before using its own reader.
     QIcon icon;
-    for (const int size : {32, 16, 48, 64, 128, 256})
-        icon.addPixmap(QPixmap(QStringLiteral(":/icons/hicolor/%1x%1/apps/tavo-control.png").arg(size)));
+    for (const int size : {32, 16, 48, 64, 128, 256}) {
+        QImageReader reader(QStringLiteral(":/icons/hicolor/%1x%1/apps/tavo-control.png").arg(size), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
     return icon;
 }
 
