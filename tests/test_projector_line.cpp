@@ -76,6 +76,7 @@ private slots:
         QCOMPARE(rig.done.size(), 2);
         QVERIFY(rig.done[0].failure.contains("stopped answering"));
         QVERIFY(!rig.done[1].failure.isEmpty());
+        QCOMPARE(rig.done[1].sent, QString()); // nothing was written for it
         QCOMPARE(rig.port.written, QByteArray("CR0\r"));
 
         // A line that reopens its port takes the next command through a fresh open.

@@ -39,7 +39,6 @@ void ProjectorLine::dispatch() {
     m_queue.pop_front();
     m_exchange = LineExchange{};
     m_exchange.command = m_current->command;
-    m_exchange.sent = m_current->command + QLatin1Char('\r');
 
     if (m_port.portOpen() || !reopenWhenClosed) {
         writeCurrent();
@@ -62,8 +61,10 @@ void ProjectorLine::writeCurrent() {
         // Whatever came before this command is nobody's reply.
         if (m_port.portOpen())
             (void)m_port.input();
+        const QString text = m_exchange.command + QLatin1Char('\r');
         m_clock.start();
-        m_port.setOutput(m_exchange.sent);
+        m_port.setOutput(text);
+        m_exchange.sent = text;
     } catch (const PortError &error) {
         m_exchange.failure = error.detail();
         finish();

@@ -14,7 +14,7 @@ class SerialComponent;
 // One command and what came back for it.
 struct LineExchange {
     QString command;       // as given, without its carriage return
-    QString sent;          // what was written: the command and one carriage return
+    QString sent;          // what was written: the command and one carriage return; empty if nothing was
     QString reply;         // what arrived for it, up to and including the end of the reply
     bool answered = false; // a reply ended within the timeout
     qint64 elapsedUs = 0;  // from the write to the end of the reply, or to the timeout
