@@ -1,6 +1,7 @@
 // Start-up and memory of a whole program, seen from outside it the same way for any
 // program: the time from fork to the X server reporting its first top-level window
-// mapped, and its peak resident set once it has idled a while.
+// mapped, then to the first drawing in that window, and its peak resident set once it
+// has idled a while.
 
 #include "Launch.h"
 
@@ -24,6 +25,9 @@
 
 #ifdef TAVO_BENCH_HAVE_XCB
 #include <xcb/xcb.h>
+#endif
+#ifdef TAVO_BENCH_HAVE_XCB_DAMAGE
+#include <xcb/damage.h>
 #endif
 
 namespace {
@@ -98,6 +102,38 @@ long windowPid(xcb_connection_t *connection, xcb_window_t window, xcb_atom_t pid
     return pid;
 }
 
+// The window's place on the root, or an empty rectangle.
+xcb_rectangle_t windowPlace(xcb_connection_t *connection, xcb_window_t window) {
+    xcb_get_geometry_reply_t *reply = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr);
+    xcb_rectangle_t place{0, 0, 0, 0};
+    if (reply)
+        place = {reply->x, reply->y, reply->width, reply->height};
+    std::free(reply);
+    return place;
+}
+
+bool overlaps(const xcb_rectangle_t &a, const xcb_rectangle_t &b) {
+    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+// Damage on the root window reports every drawing on the screen as it happens. It is
+// set up before the program starts, so its first frame cannot slip past unseen.
+// Returns the event type of a damage report, or 0 when the server has no damage.
+uint8_t watchDrawing(xcb_connection_t *connection, xcb_window_t root) {
+#ifdef TAVO_BENCH_HAVE_XCB_DAMAGE
+    const xcb_query_extension_reply_t *extension = xcb_get_extension_data(connection, &xcb_damage_id);
+    if (!extension || !extension->present)
+        return 0;
+    std::free(xcb_damage_query_version_reply(connection, xcb_damage_query_version(connection, 1, 1), nullptr));
+    xcb_damage_create(connection, xcb_generate_id(connection), root, XCB_DAMAGE_REPORT_LEVEL_RAW_RECTANGLES);
+    return uint8_t(extension->first_event + XCB_DAMAGE_NOTIFY);
+#else
+    (void)connection;
+    (void)root;
+    return 0;
+#endif
+}
+
 std::string windowTitle(xcb_connection_t *connection, xcb_window_t window, xcb_atom_t nameAtom, xcb_atom_t utf8) {
     xcb_get_property_reply_t *reply = xcb_get_property_reply(
         connection, xcb_get_property(connection, 0, window, nameAtom, utf8, 0, 256), nullptr);
@@ -151,6 +187,7 @@ int runLaunch(const LaunchOptions &options) {
     const xcb_atom_t pidAtom = atom(connection, "_NET_WM_PID");
     const xcb_atom_t nameAtom = atom(connection, "_NET_WM_NAME");
     const xcb_atom_t utf8Atom = atom(connection, "UTF8_STRING");
+    const uint8_t drawingEvent = watchDrawing(connection, root);
     xcb_flush(connection);
 
     std::vector<char *> argv;
@@ -171,25 +208,44 @@ int runLaunch(const LaunchOptions &options) {
     }
 
     Clock::time_point mapped;
+    Clock::time_point drawn;
     double cpuToWindow = 0;
+    double cpuToDrawing = 0;
     std::string title;
+    xcb_rectangle_t place{0, 0, 0, 0};
     bool found = false;
-    while (!found) {
+    // Without damage on the server there is no drawing to wait for.
+    bool drawingSeen = drawingEvent == 0;
+    while (!found || !drawingSeen) {
         while (xcb_generic_event_t *event = xcb_poll_for_event(connection)) {
             const Clock::time_point now = Clock::now();
-            if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY && !found) {
+            const uint8_t type = event->response_type & 0x7f;
+            if (type == XCB_MAP_NOTIFY && !found) {
                 const auto *map = reinterpret_cast<xcb_map_notify_event_t *>(event);
                 if (!map->override_redirect && windowPid(connection, map->window, pidAtom) == long(pid)) {
                     mapped = now;
                     cpuToWindow = cpuMicroseconds(pid);
                     title = windowTitle(connection, map->window, nameAtom, utf8Atom);
+                    place = windowPlace(connection, map->window);
                     found = true;
                 }
             }
+#ifdef TAVO_BENCH_HAVE_XCB_DAMAGE
+            else if (type == drawingEvent && drawingEvent != 0 && found && !drawingSeen) {
+                const auto *damage = reinterpret_cast<xcb_damage_notify_event_t *>(event);
+                if (overlaps(damage->area, place)) {
+                    drawn = now;
+                    cpuToDrawing = cpuMicroseconds(pid);
+                    drawingSeen = true;
+                }
+            }
+#endif
             std::free(event);
         }
-        if (found)
+        if (found && drawingSeen)
             break;
+        if (found && Clock::now() - mapped > std::chrono::seconds(5))
+            break; // mapped, but nothing drawn in it: the drawing is left out
         if (xcb_connection_has_error(connection)) {
             std::fprintf(stderr, "tavo-bench launch: lost the X display\n");
             endChild(pid);
@@ -217,6 +273,10 @@ int runLaunch(const LaunchOptions &options) {
 
     std::printf("startup_us %.0f\n", std::chrono::duration<double, std::micro>(mapped - started).count());
     std::printf("cpu_to_window_us %.0f\n", cpuToWindow);
+    if (drawingEvent != 0 && drawingSeen) {
+        std::printf("drawn_us %.0f\n", std::chrono::duration<double, std::micro>(drawn - started).count());
+        std::printf("cpu_to_drawn_us %.0f\n", cpuToDrawing);
+    }
     std::printf("vmhwm_kb %ld\n", hwm);
     std::printf("vmrss_kb %ld\n", rss);
     std::printf("maxrss_kb %ld\n", maxrss);

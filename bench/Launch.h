@@ -11,6 +11,6 @@ struct LaunchOptions {
 };
 
 // Starts a program on the X display and waits for its first top-level window to be
-// mapped; then lets it idle, reads its peak resident memory and ends it. Prints
-// "key value" lines on stdout.
+// mapped and then drawn in; then lets it idle, reads its peak resident memory and ends
+// it. Prints "key value" lines on stdout.
 int runLaunch(const LaunchOptions &options);

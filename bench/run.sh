@@ -57,6 +57,7 @@ missing=()
 command -v xvfb-run >/dev/null || missing+=(xvfb xauth)
 command -v "$peer" >/dev/null || missing+=(cutecom)
 pkg-config --exists xcb 2>/dev/null || missing+=(libxcb1-dev pkg-config)
+pkg-config --exists xcb-damage 2>/dev/null || missing+=(libxcb-damage0-dev)
 if ((${#missing[@]})); then
     note "installing ${missing[*]}"
     apt-get update >/dev/null && apt-get install -y "${missing[@]}" >/dev/null
@@ -126,6 +127,11 @@ t_cpu=$(median tavo cpu_to_window_us)
 f_start=$(median floor startup_us)
 f_cpu=$(median floor cpu_to_window_us)
 f_mem=$(median floor vmhwm_kb)
+t_drawn=$(median tavo drawn_us)
+p_drawn=$(median peer drawn_us)
+f_drawn=$(median floor drawn_us)
+t_cpu_drawn=$(median tavo cpu_to_drawn_us)
+f_cpu_drawn=$(median floor cpu_to_drawn_us)
 ms() { fmt "%.1f ms" "$([[ $1 == n/a ]] && echo n/a || awk -v x="$1" 'BEGIN { print x / 1000 }')"; }
 mib() { fmt "%.1f MiB" "$([[ $1 == n/a ]] && echo n/a || awk -v x="$1" 'BEGIN { print x / 1024 }')"; }
 peer_version=$(dpkg-query -W -f='${Version}' "$peer" 2>/dev/null || echo "?")
@@ -154,9 +160,12 @@ table=$(
 | start-up to first window mapped, median of $(counted tavo startup_us) / $(counted peer startup_us) | $t_start_ms ms | $p_start_ms ms | $(ratio "$t_start" "$p_start") | ratio ≤ 0.5 |
 | CPU time of the process (all threads) until that window, median | $(fmt "%.1f ms" "$(awk -v x="$(median tavo cpu_to_window_us)" 'BEGIN { print x / 1000 }')") | $(fmt "%.1f ms" "$(awk -v x="$(median peer cpu_to_window_us)" 'BEGIN { print x / 1000 }')") | $(ratio "$(median tavo cpu_to_window_us)" "$(median peer cpu_to_window_us)") | – |
 | of which, in-process: first panel built (with the font database) / later builds, median / first show (offscreen) | $(ms "$(value form_first_build_us)" | cut -d' ' -f1) / $(ms "$(value form_build_median_us)" | cut -d' ' -f1) / $(ms "$(value form_show_us)") | – | – | – |
+| start-up to the first drawing in that window, median of $(counted tavo drawn_us) / $(counted peer drawn_us) | $(ms "$t_drawn") | $(ms "$p_drawn") | $(ratio "$t_drawn" "$p_drawn") | – |
 | peak resident memory (VmHWM) after 1 s idle, median | $t_mem_mib MiB | $p_mem_mib MiB | $(ratio "$t_mem" "$p_mem") | ratio ≤ 0.5 |
 | start-up to first window mapped, beside its floor (bare Qt 6 window, the same 68 styled buttons), median of $(counted tavo startup_us) / $(counted floor startup_us) | $(ms "$t_start") | floor: $(ms "$f_start") | $(ratio "$t_start" "$f_start") | ratio ≤ 1.2 |
 | CPU time until that window, beside the floor, median | $(ms "$t_cpu") | floor: $(ms "$f_cpu") | $(ratio "$t_cpu" "$f_cpu") | – |
+| start-up to the first drawing in that window, beside the floor, median of $(counted tavo drawn_us) / $(counted floor drawn_us) | $(ms "$t_drawn") | floor: $(ms "$f_drawn") | $(ratio "$t_drawn" "$f_drawn") | – |
+| CPU time until that drawing, beside the floor, median | $(ms "$t_cpu_drawn") | floor: $(ms "$f_cpu_drawn") | $(ratio "$t_cpu_drawn" "$f_cpu_drawn") | – |
 | peak resident memory (VmHWM) after 1 s idle, beside the floor, median | $(mib "$t_mem") | floor: $(mib "$f_mem") | $(ratio "$t_mem" "$f_mem") | ratio ≤ 1.2 |
 EOF
 )
@@ -173,8 +182,9 @@ cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
     echo "- line measurements: offscreen window at full height, real QSerialPort on a pseudo-terminal (9600,N,8,1), QTest mouse events"
     echo "- peer: $peer $peer_version ($peer_toolkit), started with an empty private configuration; tavo-control with a private TAVO.conf naming a fresh pty as COM1, so it shows its panel"
     echo "- floor: bench/floor, a QApplication and one window of the panel's size with the panel's 68 push buttons at their places, each with its caption and a coloured style sheet of the panel's kind (65 styled, 3 plain), default font, nothing else; started like the others"
-    echo "- start-up: fork to the X server's MapNotify of the first top-level window (Xvfb, no window manager), warm cache, programs alternating;" \
-        "memory: /proc/PID/status VmHWM after the window appeared and 1 s of idling"
+    echo "- start-up: fork to the X server's MapNotify of the first top-level window (Xvfb, no window manager), and to the first" \
+        "drawing inside that window (a damage report on the root window), warm cache, programs alternating;" \
+        "memory: /proc/PID/status VmHWM after the first drawing and 1 s of idling"
     failures=$(($(failed tavo) + $(failed peer) + $(failed floor)))
     ((failures == 0)) || echo "- launches that showed no window: tavo-control $(failed tavo), $peer $(failed peer), floor $(failed floor)"
     echo
