@@ -100,10 +100,13 @@ QIcon windowIcon() {
     // The desktop icon's own pictures (data/icons, compiled in as a resource), so the
     // title bar, the task switcher and the menu show the same projector. The title bar's
     // 32 x 32 comes first. Loaded at once: a missing picture leaves the size out.
+    // Title bars and task switchers draw at most 64 pixels; the larger pictures are the
+    // installed icon's, and sending them to the window system costs the start-up several
+    // milliseconds for nothing.
     // Read as PNG outright: left to guess, Qt loads every image-format plugin installed
     // to ask whether it reads PNG, before using its own reader.
     QIcon icon;
-    for (const int size : {32, 16, 48, 64, 128, 256}) {
+    for (const int size : {32, 16, 48, 64}) {
         QImageReader reader(QStringLiteral(":/icons/hicolor/%1x%1/apps/tavo-control.png").arg(size), "png");
         reader.setAutoDetectImageFormat(false);
         icon.addPixmap(QPixmap::fromImage(reader.read()));
