@@ -8,8 +8,6 @@
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     setUpApplication();
-    // Names the installed desktop entry, so Wayland shells show its name and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("tavo-control"));
 
     QtSettingsStore settings;
     QtSerialComponent port(settings);
