@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include "host/PortDirectory.h"
+#include "host/PortDiscovery.h"
 #include "host/PortError.h"
 #include "host/QtSerialComponent.h"
 #include "host/SettingsStore.h"
@@ -77,6 +78,22 @@ private slots:
         QCOMPARE(portDeviceName(3, settings), QString("/dev/ttyUSB0"));
         settings.save(store::application, store::ports, "COM4", "socket://127.0.0.1:4001");
         QVERIFY(isSocketDevice(portDeviceName(4, settings)));
+    }
+
+    void aPortNoNumberReachesIsOfferedTheFirstFreeNumber() {
+        MemorySettingsStore settings;
+        settings.save(store::application, store::ports, "COM1", "/dev/ttyUSB0");
+        // COM2 would stand for /dev/ttyS1, which is one of the ports found: not free.
+        const QList<SerialPortFound> found{{"/dev/ttyS1", {}, {}, {}, {}, {}, {2}},
+                                           {"/dev/ttyUSB7", {}, {}, {}, {}, {}, {}}};
+        const auto unreached = firstUnreachedPort(found, settings);
+        QVERIFY(unreached);
+        QCOMPARE(unreached->device, QString("/dev/ttyUSB7"));
+        QCOMPARE(unreached->entry, QString("[Ports]\nCOM3=/dev/ttyUSB7"));
+        // A stable name is offered in its place, since it survives re-plugging.
+        SerialPortFound stable = found[1];
+        stable.stableName = "/dev/serial/by-id/usb-adapter-if00-port0";
+        QCOMPARE(portsEntryFor(stable, settings, found), QString("[Ports]\nCOM3=/dev/serial/by-id/usb-adapter-if00-port0"));
     }
 
     void statusQueryGoesOutAndItsAnswerIsShown() {

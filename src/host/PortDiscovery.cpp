@@ -70,6 +70,18 @@ QString portsEntryFor(const SerialPortFound &port, const SettingsStore &store, c
     return {};
 }
 
+std::optional<UnreachedPort> firstUnreachedPort(const QList<SerialPortFound> &found, const SettingsStore &store) {
+    for (const SerialPortFound &port : found) {
+        if (!port.portNumbers.isEmpty())
+            continue;
+        const QString entry = portsEntryFor(port, store, found);
+        if (entry.isEmpty())
+            return std::nullopt;
+        return UnreachedPort{port.device, entry};
+    }
+    return std::nullopt;
+}
+
 Presence devicePresence(const QString &device) {
     if (isSocketDevice(device))
         return Presence::network;
@@ -94,15 +106,12 @@ QString portsFoundText(const SettingsStore &store) {
     if (found.isEmpty())
         return QStringLiteral("No serial ports were found on this machine.");
     QStringList lines{QStringLiteral("Serial ports found:")};
-    QString entry;
     for (const SerialPortFound &port : found) {
         QString line = QStringLiteral("  ") + port.device;
         if (!port.description.isEmpty())
             line += QStringLiteral(" (%1)").arg(port.description);
         if (port.portNumbers.isEmpty()) {
             line += QStringLiteral(": no port number opens it");
-            if (entry.isEmpty())
-                entry = portsEntryFor(port, store, found);
         } else {
             QStringList numbers;
             for (const int n : port.portNumbers)
@@ -111,7 +120,7 @@ QString portsFoundText(const SettingsStore &store) {
         }
         lines << line;
     }
-    if (!entry.isEmpty())
-        lines << QStringLiteral("To reach it, add to TAVO.conf:") << entry;
+    if (const auto unreached = firstUnreachedPort(found, store))
+        lines << QStringLiteral("To reach %1, add to TAVO.conf:").arg(unreached->device) << unreached->entry;
     return lines.join(QLatin1Char('\n'));
 }

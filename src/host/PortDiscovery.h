@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 class SettingsStore;
 
 // The serial ports present on this machine, and how port numbers reach them.
@@ -22,6 +24,14 @@ QList<SerialPortFound> findSerialPorts(const SettingsStore &store);
 // "COM<n>=<device>", with the first number from 1 to 15 that has no [Ports] entry and does
 // not already stand for a present port. Empty when every number is taken.
 QString portsEntryFor(const SerialPortFound &port, const SettingsStore &store, const QList<SerialPortFound> &found);
+
+// The first port found that no port number reaches, with the lines that would reach it;
+// nothing when every port found is reached (or no number is free).
+struct UnreachedPort {
+    QString device;
+    QString entry; // as portsEntryFor() gives it
+};
+std::optional<UnreachedPort> firstUnreachedPort(const QList<SerialPortFound> &found, const SettingsStore &store);
 
 // Whether the device a port number stands for is there: a device file that exists, or a
 // serial device server (which can only be known by connecting).

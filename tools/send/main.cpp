@@ -71,16 +71,10 @@ int listPorts(const SettingsStore &store) {
     const QList<SerialPortFound> found = findSerialPorts(store);
     if (found.isEmpty())
         print("No serial ports were found on this machine.\n");
-    QString entry;
-    QString unreached;
     for (const SerialPortFound &port : found) {
         QStringList numbers;
         for (const int n : port.portNumbers)
             numbers << QStringLiteral("COM%1").arg(n);
-        if (numbers.isEmpty() && entry.isEmpty()) {
-            entry = portsEntryFor(port, store, found);
-            unreached = port.device;
-        }
         const auto field = [](const QString &value) { return value.isEmpty() ? QStringLiteral("-") : value; };
         print(QStringLiteral("%1\n"
                              "  description:   %2\n"
@@ -94,9 +88,9 @@ int listPorts(const SettingsStore &store) {
                        numbers.isEmpty() ? QStringLiteral("none") : numbers.join(QStringLiteral(", ")))
                   .toUtf8());
     }
-    if (!entry.isEmpty())
+    if (const auto unreached = firstUnreachedPort(found, store))
         print(QStringLiteral("\nNo port number reaches %1 yet; to reach it, add to TAVO.conf:\n%2\n")
-                  .arg(unreached, entry)
+                  .arg(unreached->device, unreached->entry)
                   .toUtf8());
     return 0;
 }
