@@ -63,8 +63,10 @@ expected=(
     /etc/default/tavo-pjlink
     /usr/lib/sysusers.d/tavo-pjlink.conf
     /usr/share/doc/tavo-control/copyright
-    /usr/share/man/man1/tavo-control.1.gz
 )
+for page in tavo-control tavo-send tavo-pjlink tavo-projector-sim; do
+    expected+=("/usr/share/man/man1/$page.1.gz")
+done
 for size in 16 32 48 64 128 256; do
     expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/tavo-control.png")
 done
