@@ -11,8 +11,8 @@
 #
 # The program runs on a private virtual screen (xvfb-run) with a private settings
 # file, so neither the desktop nor the operator's saved port is touched.
-# Needs xvfb-run and ImageMagick's import; xdotool, when installed, switches the
-# window to its full height (Ctrl+H) and lets the picture be cropped to the window.
+# Uses xvfb-run, ImageMagick's import and xdotool (installed when missing): xdotool
+# switches the window to its full height (Ctrl+H) and lets the picture be cropped to it.
 # Writes docs/panel.png.
 
 set -euo pipefail
@@ -26,12 +26,18 @@ if [[ ! -x $binary ]]; then
     echo "screenshot.sh: no program at $binary; build it first" >&2
     exit 1
 fi
-for tool in xvfb-run import; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "screenshot.sh: $tool is needed" >&2
-        exit 1
-    fi
-done
+# The picture's own tools, installed when missing (no fonts come with them).
+missing=()
+command -v xvfb-run >/dev/null || missing+=(xvfb xauth)
+command -v import >/dev/null || missing+=(imagemagick)
+command -v xdotool >/dev/null || missing+=(xdotool)
+if ((${#missing[@]})); then
+    echo "screenshot.sh: installing ${missing[*]}" >&2
+    sudo_cmd=()
+    if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 if [[ -n $device && ! -e $device && $device != socket://* ]]; then
     echo "screenshot.sh: warning: $device does not exist; the port dialog will show" >&2
 fi
