@@ -4,6 +4,7 @@
 
 #include "Bridge.h"
 #include "CommandLine.h"
+#include "Termination.h"
 #include "Server.h"
 
 #include "exchange/ProjectorLine.h"
@@ -14,14 +15,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QHostAddress>
-#include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
 #include <optional>
 
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -44,36 +42,6 @@ const QString passwordFileOption = QStringLiteral("password-file");
 const QString nameOption = QStringLiteral("name");
 
 void logLine(const QString &line) { std::fprintf(stderr, "%s\n", qPrintable(line)); }
-
-int g_signalPair[2] = {-1, -1};
-
-// Only async-signal-safe work in the handler: the event loop does the rest.
-void onTerminationSignal(int signal) {
-    const int savedErrno = errno;
-    const char byte = char(signal);
-    [[maybe_unused]] const ssize_t ignored = ::write(g_signalPair[0], &byte, 1);
-    errno = savedErrno;
-}
-
-bool quitOnTerminationSignals(QCoreApplication &app) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPair) < 0)
-        return false;
-    auto *notifier = new QSocketNotifier(g_signalPair[1], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
-        char byte;
-        while (::read(g_signalPair[1], &byte, 1) > 0) {
-        }
-        logLine(QStringLiteral("stopping"));
-        QCoreApplication::quit();
-    });
-    struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    // A client gone while its answer is written must not end the daemon.
-    std::signal(SIGPIPE, SIG_IGN);
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
-}
 
 struct Listen {
     QHostAddress address;
@@ -178,7 +146,9 @@ int main(int argc, char *argv[]) {
     if (!isSoundName(name))
         return usageError(QStringLiteral("--name takes up to 64 bytes and no control characters"));
 
-    if (!quitOnTerminationSignals(app)) {
+    // A client gone while its answer is written must not end the daemon.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!cli::quitOnTerminationSignals(app)) {
         cli::complain(QStringLiteral("cannot set up signal handling"));
         return 1;
     }
@@ -212,6 +182,7 @@ int main(int argc, char *argv[]) {
                     .arg(server.address()));
     bridge.openLine();
     const int status = QCoreApplication::exec();
+    logLine(QStringLiteral("stopping"));
     // Let go of the port while all that waits on it is still there: a connection to a
     // device server still under way reports its end to whoever asked for it.
     bridge.disconnect(); // what it would say now is no news

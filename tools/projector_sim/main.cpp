@@ -3,11 +3,11 @@
 
 #include "simulator.h"
 
+#include "Termination.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <limits>
@@ -15,42 +15,8 @@
 #include <optional>
 #include <vector>
 
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-// Only async-signal-safe work here: hand the signal to the event loop, which
-// then leaves exec() normally so the destructors remove the symlink.
-void onTerminationSignal(int signal) {
-    const int savedErrno = errno;
-    const char byte = char(signal);
-    [[maybe_unused]] const ssize_t ignored = ::write(g_signalPipe[0], &byte, 1);
-    errno = savedErrno;
-}
-
-bool installSignalHandlers(QCoreApplication *app) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) < 0)
-        return false;
-    auto *notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, app);
-    QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
-        char byte;
-        while (::read(g_signalPipe[1], &byte, 1) > 0) {
-        }
-        QCoreApplication::quit();
-    });
-    struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        if (::sigaction(signal, &action, nullptr) < 0)
-            return false;
-    }
-    return true;
-}
 
 std::optional<qint64> parseCount(const QCommandLineParser &parser, const QString &name, qint64 max) {
     bool ok = false;
@@ -173,7 +139,7 @@ int main(int argc, char *argv[]) {
     options.wireLogPath = parser.value(QStringLiteral("wire-log"));
     options.verbose = parser.isSet(QStringLiteral("verbose"));
 
-    if (!installSignalHandlers(&app)) {
+    if (!cli::quitOnTerminationSignals(app)) {
         std::perror("tavo-projector-sim: signal setup");
         return 1;
     }
