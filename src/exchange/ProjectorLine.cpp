@@ -45,7 +45,11 @@ void ProjectorLine::dispatch() {
         return;
     }
     m_opening = true;
-    m_port.openAsync([this](const std::optional<PortError> &failure) {
+    // The port may settle the open after this line is gone (a connection still under way
+    // when the program stops); then there is no one left to tell.
+    m_port.openAsync([this, alive = QPointer<ProjectorLine>(this)](const std::optional<PortError> &failure) {
+        if (!alive)
+            return;
         m_opening = false;
         if (failure) {
             m_exchange.failure = failure->detail();
