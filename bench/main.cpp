@@ -5,9 +5,16 @@
 //       the panel on a pseudo-terminal through the real serial adapter
 //   tavo-bench launch [--tavo-conf DIR] [--idle-ms MS] [--timeout-ms MS] -- PROGRAM [ARGS...]
 //       start-up to first window and peak memory of any X program
+//   tavo-bench spawn [--timeout-ms MS] -- PROGRAM [ARGS...]
+//       fork to the first line on a console program's stdout, and to its exit
+//   tavo-bench pjlink-rtt [--host H] [--port P] [--queries N]
+//       "%1POWR ?" round trips on one PJLink connection
+//   tavo-bench pjlink-clients [--host H] [--port P] [--clients N] [--queries N]
+//       many PJLink connections at once, queries answered per second
 
 #include "Launch.h"
 #include "LineBench.h"
+#include "ToolBench.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +26,10 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: tavo-bench [line] [--clicks N] [--replies N] [--short-hold-ms MS] [--long-hold-ms MS]\n"
-                 "       tavo-bench launch [--tavo-conf DIR] [--idle-ms MS] [--timeout-ms MS] -- PROGRAM [ARGS...]\n");
+                 "       tavo-bench launch [--tavo-conf DIR] [--idle-ms MS] [--timeout-ms MS] -- PROGRAM [ARGS...]\n"
+                 "       tavo-bench spawn [--timeout-ms MS] -- PROGRAM [ARGS...]\n"
+                 "       tavo-bench pjlink-rtt [--host H] [--port P] [--queries N]\n"
+                 "       tavo-bench pjlink-clients [--host H] [--port P] [--clients N] [--queries N]\n");
     return 2;
 }
 
@@ -35,6 +45,35 @@ bool number(const char *text, int &into) {
 } // namespace
 
 int main(int argc, char **argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "spawn") {
+        int timeoutMs = 30000;
+        int i = 2;
+        if (i + 1 < argc && std::strcmp(argv[i], "--timeout-ms") == 0 && number(argv[i + 1], timeoutMs))
+            i += 2;
+        if (i >= argc || std::strcmp(argv[i], "--") != 0)
+            return usage();
+        return runSpawn({argv + i + 1, argv + argc}, timeoutMs);
+    }
+    if (mode == "pjlink-rtt" || mode == "pjlink-clients") {
+        PjlinkOptions options;
+        for (int i = 2; i < argc; ++i) {
+            const std::string word = argv[i];
+            if (word == "--host" && i + 1 < argc) {
+                options.host = argv[++i];
+                continue;
+            }
+            int *target = word == "--port"      ? &options.port
+                          : word == "--queries" ? &options.queries
+                          : word == "--clients" ? &options.clients
+                                                : nullptr;
+            if (!target || i + 1 >= argc || !number(argv[++i], *target))
+                return usage();
+        }
+        int qtArgc = 1;
+        return mode == "pjlink-rtt" ? runPjlinkRoundTrips(qtArgc, argv, options)
+                                    : runPjlinkClients(qtArgc, argv, options);
+    }
     const bool launch = argc > 1 && std::strcmp(argv[1], "launch") == 0;
     const int first = argc > 1 && (launch || std::strcmp(argv[1], "line") == 0) ? 2 : 1;
 
