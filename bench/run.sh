@@ -5,11 +5,14 @@
 #
 #   bench/run.sh                 everything
 #   CLICKS=2000 RUNS=20 bench/run.sh
+#   SKIP_LINE=1 SKIP_TOOLS=1 bench/run.sh     the start-ups alone
 #
 # Environment: BUILD_DIR (default build-bench), BUILD_TYPE (default RelWithDebInfo),
 # CLICKS and REPLIES (default 1000 each), RUNS (start-ups per program, default 10),
 # SKIP_BUILD=1 to measure what is already built, SKIP_LINE=1 to leave out the
-# measurements on the pseudo-terminal (their rows then read n/a).
+# measurements on the pseudo-terminal (their rows then read n/a), SKIP_TOOLS=1 to leave
+# out tavo-send and tavo-pjlink (their rows read n/a too); STARTS (tavo-send start-ups,
+# default 50) and QUERIES (round trips per PJLink and tavo-send measurement, default 200).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,6 +22,11 @@ program=$build/src/tavo-control
 peer=cutecom
 # The floor under the panel: a bare Qt window with the same 68 styled buttons.
 floor=$build/bench/tavo-bench-floor
+# The console programs, the simulator they talk to, and the floor under tavo-send's start-up.
+send=$build/tools/send/tavo-send
+pjlink=$build/tools/pjlink/tavo-pjlink
+sim=$build/tools/projector_sim/tavo-projector-sim
+bare=$build/bench/tavo-bench-bare-status
 
 # --- start-up and memory, run inside one X server (see the end of this file) ---------
 if [[ ${1:-} == __startup ]]; then
@@ -49,6 +57,8 @@ fi
 CLICKS=${CLICKS:-1000}
 REPLIES=${REPLIES:-1000}
 RUNS=${RUNS:-10}
+STARTS=${STARTS:-50}
+QUERIES=${QUERIES:-200}
 
 note() { echo "bench: $*" >&2; }
 
@@ -72,12 +82,21 @@ if [[ ${SKIP_BUILD:-} != 1 ]]; then
         # Unfinished work elsewhere in the tree need not stop the measurement.
         note "the full build failed (see $log); building the program and the benchmark alone"
         cmake --build "$build" --target tavo-control tavo-bench tavo-bench-floor >>"$log" 2>&1
+        cmake --build "$build" --target tavo-send tavo-pjlink tavo-projector-sim tavo-bench-bare-status \
+            >>"$log" 2>&1 || note "the console programs did not build; their rows read n/a"
     fi
 fi
 [[ -x $bench && -x $program ]] || { note "nothing to measure: $bench or $program is missing"; exit 1; }
 
 work=$(mktemp -d /tmp/tavo-bench.XXXXXX)
-trap '[[ -n ${KEEP_WORK:-} ]] && echo "bench: raw results in $work" >&2 || rm -rf "$work"' EXIT
+# Simulators and daemons started in the background, ended however the bench ends.
+background=()
+stop() { # pid
+    kill "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+trap 'for pid in ${background[@]+"${background[@]}"}; do stop "$pid"; done
+      [[ -n ${KEEP_WORK:-} ]] && echo "bench: raw results in $work" >&2 || rm -rf "$work"' EXIT
 # Neither program may touch the user's own runtime or data directories.
 export XDG_RUNTIME_DIR=$work/runtime XDG_DATA_HOME=$work/data
 mkdir -p "$XDG_RUNTIME_DIR" "$XDG_DATA_HOME" && chmod 700 "$XDG_RUNTIME_DIR"
@@ -92,6 +111,127 @@ else
         cat "$work/line.log" >&2
         exit 1
     }
+fi
+
+# --- the console programs against the simulator ---------------------------------------------
+tools=$work/tools.txt
+: >"$tools"
+put() { echo "$1 $2" >>"$tools"; }
+# Starts the simulator in the background with the given options, waits for its `count`
+# announcement lines in `out`, and leaves its pid in sim_pid.
+start_sim() { # out, count, options...
+    local out=$1 count=$2
+    shift 2
+    "$sim" "$@" >"$out" 2>>"$work/sim.log" &
+    sim_pid=$!
+    background+=("$sim_pid")
+    until [[ $(wc -l <"$out") -ge $count ]]; do
+        kill -0 "$sim_pid" 2>/dev/null || { note "the simulator did not start (see $work/sim.log)"; return 1; }
+        sleep 0.05
+    done
+}
+# Starts tavo-pjlink on a free loopback port for the device, leaves its pid in pjlink_pid
+# and its port in pjlink_port.
+start_pjlink() { # device, baud
+    local log=$work/pjlink-$RANDOM.log
+    "$pjlink" -p "$1" -b "$2" --listen 127.0.0.1:0 2>"$log" &
+    pjlink_pid=$!
+    background+=("$pjlink_pid")
+    pjlink_port=
+    until [[ -n $pjlink_port ]]; do
+        kill -0 "$pjlink_pid" 2>/dev/null || { note "tavo-pjlink did not start:" "$(cat "$log")"; return 1; }
+        sleep 0.05
+        pjlink_port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\) .*/\1/p' "$log")
+    done
+}
+# tavo-send's own round trips: QUERIES status commands on one run, the median of the
+# "ms" each reports (write to end of reply, taken inside the program), in µs.
+send_round_trip() { # key, device, baud
+    "$send" --json -p "$2" -b "$3" $(for ((q = 0; q < QUERIES; q++)); do echo status; done) >"$work/$1.json" || true
+    put "$1_ok" "$(grep -c '"ok":true' "$work/$1.json" || true)"
+    put "$1_median_us" "$(grep -o '"ms":[0-9.e+-]*' "$work/$1.json" | cut -d: -f2 | sort -g |
+        awk '{ v[NR] = $1 * 1000 } END { if (NR == 0) print "n/a"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }')"
+}
+# A tavo-bench PJLink measurement; its "key value" lines go to the table's file with a
+# prefix.
+pjlink_bench() { # prefix, tavo-bench arguments...
+    local prefix=$1
+    shift
+    "$bench" "$@" --port "$pjlink_port" 2>>"$work/tools.log" | sed "s/^/${prefix}_/" >>"$tools" ||
+        note "tavo-bench $1 failed (see $work/tools.log)"
+}
+
+measure_tools() {
+    # Neither program may read the user's TAVO.conf.
+    local XDG_CONFIG_HOME=$work/tools-config
+    export XDG_CONFIG_HOME
+    mkdir -p "$XDG_CONFIG_HOME"
+
+    note "tavo-send: $STARTS start-ups beside a bare QSerialPort program, on a pseudo-terminal"
+    start_sim "$work/sim-pty.txt" 1 --pty || return 1
+    pty=$(awk '$1 == "PTY" { print $2; exit }' "$work/sim-pty.txt")
+    # Run 0 of each warms the file cache and is not counted; the two take turns.
+    for ((i = 0; i <= STARTS; i++)); do
+        [[ $i == 0 ]] && suffix=-warm || suffix=
+        "$bench" spawn -- "$send" -p "$pty" -b 9600 status >>"$work/send-start$suffix.txt" 2>>"$work/tools.log" || true
+        "$bench" spawn -- "$bare" "$pty" >>"$work/bare-start$suffix.txt" 2>>"$work/tools.log" || true
+    done
+    # A start-up counts when its line is the answer: "Stand by" decoded, "80" read.
+    put send_start_right "$(grep -c '^first_line .*Stand by$' "$work/send-start.txt" || true)"
+    put bare_start_right "$(grep -c '^first_line 80$' "$work/bare-start.txt" || true)"
+
+    note "PJLink against the simulator unpaced: $QUERIES round trips, then 50 clients x 20 queries"
+    send_round_trip send_rtt_unpaced "$pty" 9600
+    start_pjlink "$pty" 9600 || return 1
+    pjlink_bench unpaced pjlink-rtt --queries "$QUERIES"
+    pjlink_bench unpaced pjlink-clients --clients 50 --queries 20
+    stop "$pjlink_pid"
+    stop "$sim_pid"
+
+    note "PJLink against the simulator paced at 9600 bit/s: $QUERIES round trips"
+    start_sim "$work/sim-9600.txt" 1 --pty --pace --baud 9600 || return 1
+    pty=$(awk '$1 == "PTY" { print $2; exit }' "$work/sim-9600.txt")
+    send_round_trip send_rtt_9600 "$pty" 9600
+    start_pjlink "$pty" 9600 || return 1
+    pjlink_bench paced9600 pjlink-rtt --queries "$QUERIES"
+    stop "$pjlink_pid"
+    stop "$sim_pid"
+
+    note "PJLink against the simulator paced at 19200 bit/s: 50 clients x 20 queries"
+    start_sim "$work/sim-19200.txt" 1 --pty --pace --baud 19200 || return 1
+    pty=$(awk '$1 == "PTY" { print $2; exit }' "$work/sim-19200.txt")
+    send_round_trip send_rtt_19200 "$pty" 19200
+    start_pjlink "$pty" 19200 || return 1
+    pjlink_bench paced19200 pjlink-clients --clients 50 --queries 20
+    stop "$pjlink_pid"
+    stop "$sim_pid"
+
+    note "power-off to 100 simulated projectors answering after 200 ms: at once, then one at a time"
+    start_sim "$work/sim-fleet.txt" 100 --tcp 0 --count 100 --reply-delay 200 || return 1
+    mapfile -t fleet < <(awk '$1 == "TCP" { print "socket://" $2 }' "$work/sim-fleet.txt")
+    port_options=()
+    for address in "${fleet[@]}"; do port_options+=(-p "$address"); done
+    # One warm-up, then five runs; each counts when every projector answered (status 0).
+    for ((i = 0; i <= 5; i++)); do
+        [[ $i == 0 ]] && suffix=-warm || suffix=
+        "$bench" spawn -- "$send" "${port_options[@]}" power-off >>"$work/fleet$suffix.txt" 2>>"$work/tools.log" || true
+    done
+    # The same as a script would do it without tavo-send's many ports: one run per port.
+    failures=0
+    started=$(date +%s%N)
+    for address in "${fleet[@]}"; do
+        "$send" -p "$address" power-off >/dev/null 2>>"$work/tools.log" || failures=$((failures + 1))
+    done
+    put fleet_one_at_a_time_ms $((($(date +%s%N) - started) / 1000000))
+    put fleet_one_at_a_time_failures "$failures"
+    stop "$sim_pid"
+}
+if [[ ${SKIP_TOOLS:-} == 1 ]]; then
+    :
+elif ! [[ -x $send && -x $pjlink && -x $sim && -x $bare ]]; then
+    note "tavo-send, tavo-pjlink, the simulator or $bare is missing: their rows read n/a"
+else
+    measure_tools || note "the console programs' measurements stopped early; the rows left read n/a"
 fi
 
 # --- start-up to first window and peak memory, against the peer -----------------------
@@ -134,6 +274,29 @@ t_cpu_drawn=$(median tavo cpu_to_drawn_us)
 f_cpu_drawn=$(median floor cpu_to_drawn_us)
 ms() { fmt "%.1f ms" "$([[ $1 == n/a ]] && echo n/a || awk -v x="$1" 'BEGIN { print x / 1000 }')"; }
 mib() { fmt "%.1f MiB" "$([[ $1 == n/a ]] && echo n/a || awk -v x="$1" 'BEGIN { print x / 1024 }')"; }
+# The console programs' numbers (n/a with SKIP_TOOLS=1).
+tool() { awk -v k="$1" '$1 == k { print $2; found = 1; exit } END { if (!found) print "n/a" }' "$work/tools.txt"; }
+spawned() { # file, key: the median over the runs, or n/a
+    if [[ -f $work/$1.txt ]]; then median "$1" "$2"; else echo n/a; fi
+}
+spawn_count() { if [[ -f $work/$1.txt ]]; then counted "$1" "$2"; else echo 0; fi; }
+scaled() { # printf format, value, divisor
+    fmt "$1" "$([[ $2 == n/a ]] && echo n/a || awk -v x="$2" -v d="$3" 'BEGIN { print x / d }')"
+}
+s_start=$(spawned send-start first_line_us)
+b_start=$(spawned bare-start first_line_us)
+fleet_at_once=$(spawned fleet exit_us)
+fleet_in_turn=$(tool fleet_one_at_a_time_ms)
+fleet_in_turn_us=$([[ $fleet_in_turn == n/a ]] && echo n/a || echo $((fleet_in_turn * 1000)))
+unpaced_send=$(tool send_rtt_unpaced_median_us)
+unpaced_pjlink=$(tool unpaced_pjlink_rtt_median_us)
+paced_send=$(tool send_rtt_9600_median_us)
+paced_pjlink=$(tool paced9600_pjlink_rtt_median_us)
+paced19200_send=$(tool send_rtt_19200_median_us)
+clients_qps=$(tool paced19200_pjlink_clients_qps)
+# The line at 19200 bit/s carries "CR0\r" and "80\r", 7 characters of 10 bits, per query.
+line_limit_qps=$(awk 'BEGIN { print 19200 / 70 }')
+sim_limit_qps=$([[ $paced19200_send == n/a ]] && echo n/a || awk -v x="$paced19200_send" 'BEGIN { print 1e6 / x }')
 peer_version=$(dpkg-query -W -f='${Version}' "$peer" 2>/dev/null || echo "?")
 peer_toolkit=$(ldd "$(command -v "$peer")" 2>/dev/null | grep -o 'libQt[0-9]Core' | head -1 || true)
 case $peer_toolkit in
@@ -167,6 +330,14 @@ table=$(
 | start-up to the first drawing in that window, beside the floor, median of $(counted tavo drawn_us) / $(counted floor drawn_us) | $(ms "$t_drawn") | floor: $(ms "$f_drawn") | $(ratio "$t_drawn" "$f_drawn") | – |
 | CPU time until that drawing, beside the floor, median | $(ms "$t_cpu_drawn") | floor: $(ms "$f_cpu_drawn") | $(ratio "$t_cpu_drawn" "$f_cpu_drawn") | – |
 | peak resident memory (VmHWM) after 1 s idle, beside the floor, median | $(mib "$t_mem") | floor: $(mib "$f_mem") | $(ratio "$t_mem" "$f_mem") | ratio ≤ 1.2 |
+| \`tavo-send status\` on a pty: fork to its decoded line on stdout, beside a bare QSerialPort program (fork to its reply line), median of $(spawn_count send-start first_line_us) / $(spawn_count bare-start first_line_us) | $(ms "$s_start") | bare: $(ms "$b_start") | $(ratio "$s_start" "$b_start") | ratio ≤ 1.5 |
+| \`power-off\` to 100 simulated projectors on loopback TCP, each answering after 200 ms: one \`tavo-send\` with 100 \`-p\`, fork to exit, median of $(spawn_count fleet exit_us) | $(scaled "%.2f s" "$fleet_at_once" 1e6) | one port at a time, 100 runs in a row: $(scaled "%.1f s" "$fleet_in_turn" 1000) | $(ratio "$fleet_at_once" "$fleet_in_turn_us") | < 1 s (about 20 s one at a time) |
+| PJLink \`POWR ?\` round trip through tavo-pjlink on loopback, simulator unpaced, median of $(tool unpaced_pjlink_rtt_n) | $(scaled "%.0f µs" "$unpaced_pjlink" 1) | tavo-send \`status\` (its \`ms\`): $(scaled "%.0f µs" "$unpaced_send" 1) | $(ratio "$unpaced_pjlink" "$unpaced_send") | – (the bridge's own cost) |
+| PJLink \`POWR ?\` round trip, simulator paced at 9600 bit/s, median of $(tool paced9600_pjlink_rtt_n) | $(scaled "%.2f ms" "$paced_pjlink" 1000) | tavo-send \`status\`: $(scaled "%.2f ms" "$paced_send" 1000) | $(ratio "$paced_pjlink" "$paced_send") | ratio ≤ 1.2 |
+| 50 PJLink clients × 20 \`POWR ?\` at once, simulator paced at 19200 bit/s: queries answered per second | $(scaled "%.0f/s" "$clients_qps" 1) | a real line at 19200 bit/s (7 characters, 3.65 ms a query): $(fmt "%.0f/s" "$line_limit_qps") | $(ratio "$clients_qps" "$line_limit_qps") | – |
+| of which the wait for one answer (queue and line), median / p99 | $(fmt "%.1f" "$(tool paced19200_pjlink_clients_latency_median_ms)") / $(fmt "%.1f ms" "$(tool paced19200_pjlink_clients_latency_p99_ms)") | – | – | – |
+| the simulated line at 19200 bit/s (only the reply is paced): tavo-send \`status\` round trip, median, and the queries per second it allows | $(scaled "%.2f ms" "$paced19200_send" 1000) | $(fmt "%.0f/s" "$sim_limit_qps") | – | – |
+| 50 PJLink clients × 20 \`POWR ?\`, simulator unpaced: queries answered per second | $(scaled "%.0f/s" "$(tool unpaced_pjlink_clients_qps)" 1) | – | – | – |
 EOF
 )
 
@@ -185,6 +356,20 @@ cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
     echo "- start-up: fork to the X server's MapNotify of the first top-level window (Xvfb, no window manager), and to the first" \
         "drawing inside that window (a damage report on the root window), warm cache, programs alternating;" \
         "memory: /proc/PID/status VmHWM after the first drawing and 1 s of idling"
+    echo "- console programs: the simulator on a pty (9600 bit/s unless paced otherwise), or on 100 loopback TCP ports;" \
+        "tavo-send's start-up and the bare program's timed by tavo-bench spawn from fork to the first whole line read off" \
+        "their stdout pipe, taking turns, warm cache, one warm-up each not counted; PJLink timed by a client in tavo-bench" \
+        "(QTcpSocket, Nagle off) from the write of \"%1POWR ?\" to the answer's CR, one warm-up query not counted;" \
+        "tavo-send's round trip is the median of the \"ms\" of one \`tavo-send --json\` run of $QUERIES status commands;" \
+        "100 projectors one at a time: the wall time of a shell loop of 100 tavo-send runs"
+    if [[ ${SKIP_TOOLS:-} != 1 ]]; then
+        echo "- console programs' answers: tavo-send start-ups printing \"Stand by\" $(tool send_start_right)," \
+            "bare program printing \"80\" $(tool bare_start_right); 100-projector runs ending with status 0:" \
+            "$(grep -c '^exit_status 0$' "$work/fleet.txt" 2>/dev/null || true) of $(spawn_count fleet exit_status)," \
+            "one-at-a-time runs failing: $(tool fleet_one_at_a_time_failures); PJLink answers other than a power state:" \
+            "$(tool unpaced_pjlink_rtt_errors) / $(tool paced9600_pjlink_rtt_errors) (round trips unpaced / 9600)," \
+            "$(tool unpaced_pjlink_clients_errors) / $(tool paced19200_pjlink_clients_errors) (50 clients unpaced / 19200)"
+    fi
     failures=$(($(failed tavo) + $(failed peer) + $(failed floor)))
     ((failures == 0)) || echo "- launches that showed no window: tavo-control $(failed tavo), $peer $(failed peer), floor $(failed floor)"
     echo
