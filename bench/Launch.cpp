@@ -148,6 +148,26 @@ std::string windowTitle(xcb_connection_t *connection, xcb_window_t window, xcb_a
 
 } // namespace
 
+pid_t startProgram(const std::vector<std::string> &command, int stdoutFd) {
+    std::vector<char *> argv;
+    for (const std::string &word : command)
+        argv.push_back(const_cast<char *>(word.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        std::perror("fork");
+        return -1;
+    }
+    if (pid == 0) {
+        if (stdoutFd >= 0)
+            ::dup2(stdoutFd, STDOUT_FILENO); // dup2 clears close-on-exec on the copy
+        ::execvp(argv[0], argv.data());
+        std::perror(argv[0]);
+        ::_exit(127);
+    }
+    return pid;
+}
+
 int runLaunch(const LaunchOptions &options) {
 #ifndef TAVO_BENCH_HAVE_XCB
     (void)options;
@@ -190,22 +210,10 @@ int runLaunch(const LaunchOptions &options) {
     const uint8_t drawingEvent = watchDrawing(connection, root);
     xcb_flush(connection);
 
-    std::vector<char *> argv;
-    for (const std::string &word : options.command)
-        argv.push_back(const_cast<char *>(word.c_str()));
-    argv.push_back(nullptr);
-
     const Clock::time_point started = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        std::perror("fork");
+    const pid_t pid = startProgram(options.command);
+    if (pid < 0)
         return 1;
-    }
-    if (pid == 0) {
-        ::execvp(argv[0], argv.data());
-        std::perror(argv[0]);
-        ::_exit(127);
-    }
 
     Clock::time_point mapped;
     Clock::time_point drawn;
@@ -253,11 +261,11 @@ int runLaunch(const LaunchOptions &options) {
         }
         int status = 0;
         if (::waitpid(pid, &status, WNOHANG) == pid) {
-            std::fprintf(stderr, "tavo-bench launch: %s ended before showing a window\n", argv[0]);
+            std::fprintf(stderr, "tavo-bench launch: %s ended before showing a window\n", options.command.front().c_str());
             return 1;
         }
         if (Clock::now() - started > std::chrono::milliseconds(options.timeoutMs)) {
-            std::fprintf(stderr, "tavo-bench launch: %s showed no window\n", argv[0]);
+            std::fprintf(stderr, "tavo-bench launch: %s showed no window\n", options.command.front().c_str());
             endChild(pid);
             return 1;
         }

@@ -4,6 +4,8 @@
 
 #include "ToolBench.h"
 
+#include "Launch.h"
+
 #include "Stats.h"
 
 #include <QCoreApplication>
@@ -70,24 +72,11 @@ int runSpawn(const std::vector<std::string> &command, int timeoutMs) {
         std::perror("pipe");
         return 1;
     }
-    std::vector<char *> argv;
-    for (const std::string &word : command)
-        argv.push_back(const_cast<char *>(word.c_str()));
-    argv.push_back(nullptr);
-
     // Started exactly as the start-up measurement starts a window program.
     const Clock::time_point started = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        std::perror("fork");
+    const pid_t pid = startProgram(command, out[1]);
+    if (pid < 0)
         return 1;
-    }
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO); // dup2 clears close-on-exec on the copy
-        ::execvp(argv[0], argv.data());
-        std::perror(argv[0]);
-        ::_exit(127);
-    }
     ::close(out[1]);
 
     std::string output;
