@@ -62,6 +62,9 @@ int main(int argc, char *argv[]) {
          QStringLiteral("rate"), QStringLiteral("9600")},
         {QStringLiteral("reply-delay"), QStringLiteral("Wait before each reply (default 0)."), QStringLiteral("ms"),
          QStringLiteral("0")},
+        {QStringLiteral("first-reply-delay"),
+         QStringLiteral("Wait this long before the first reply instead (a projector slow to wake)."),
+         QStringLiteral("ms")},
         {QStringLiteral("silent"), QStringLiteral("Never answer; commands are still executed and logged.")},
         {QStringLiteral("unplug-after"),
          QStringLiteral("Close the device side when the n-th command arrives (left unanswered), then idle."),
@@ -127,6 +130,13 @@ int main(int argc, char *argv[]) {
     options.pace = parser.isSet(QStringLiteral("pace"));
     options.baud = int(*baud);
     options.replyDelayMs = int(*replyDelay);
+    if (parser.isSet(QStringLiteral("first-reply-delay"))) {
+        const auto first =
+            parseCount(parser, QStringLiteral("first-reply-delay"), std::numeric_limits<int>::max());
+        if (!first)
+            return 2;
+        options.firstReplyDelayMs = int(*first);
+    }
     if (parser.isSet(QStringLiteral("unplug-after"))) {
         const auto count = parseCount(parser, QStringLiteral("unplug-after"), std::numeric_limits<int>::max());
         if (!count || *count == 0) {

@@ -279,7 +279,13 @@ void Simulator::handleBytes(QByteArrayView bytes) {
 void Simulator::scheduleReply(const QByteArray &reply) {
     trace(">>", reply);
     const qint64 now = m_clock.nsecsElapsed();
-    qint64 due = now + qint64(m_options.replyDelayMs) * kNsPerMs;
+    const int delayMs = !m_answeredOnce && m_options.firstReplyDelayMs >= 0 ? m_options.firstReplyDelayMs
+                                                                             : m_options.replyDelayMs;
+    m_answeredOnce = true;
+    qint64 due = now + qint64(delayMs) * kNsPerMs;
+    // Replies leave in the order their commands came, however long each one waits.
+    if (!m_pending.empty())
+        due = std::max(due, m_pending.back().dueNs);
     if (m_options.pace) {
         const qint64 charNs = characterTimeNs(m_options.baud);
         due = std::max(due, m_lineFreeNs);

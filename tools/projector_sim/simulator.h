@@ -30,6 +30,7 @@ struct SimulatorOptions {
     bool pace = false; // one byte per character time instead of a burst
     int baud = 9600;
     int replyDelayMs = 0;
+    int firstReplyDelayMs = -1; // the first reply's wait instead, when 0 or more
     int unplugAfter = 0; // commands before the device disappears, 0 = never
     QString logPath;
     QString wireLogPath; // every byte received, unchanged: CRs, LFs and empty lines included
@@ -84,6 +85,7 @@ private:
     QFile m_wireLog;
     QString m_endpoint;
     int m_commandCount = 0;
+    bool m_answeredOnce = false;
     bool m_unplugged = false;
 
     // Replies waiting for their send time; the timer fires at the earliest one.
