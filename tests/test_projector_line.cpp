@@ -62,8 +62,88 @@ private slots:
         QVERIFY(!rig.done[0].answered);
         QCOMPARE(rig.done[0].reply, QString("012"));
         QVERIFY(rig.done[0].failure.isEmpty());
+        QTRY_COMPARE(rig.port.written, QByteArray("CR3\rCR0\r")); // after the hold that follows a timeout
+    }
+
+    // A reply that misses its timeout is still on its way; it must not become the answer
+    // to the command after.
+    void aLateReplyIsNobodysAnswer() {
+        LineRig rig;
+        QStringList discarded;
+        QObject::connect(&rig.line, &ProjectorLine::discarded, [&](const QString &c) { discarded << c; });
+        rig.send("CR0");
+        rig.send("CR3");
         rig.settle();
-        QCOMPARE(rig.port.written, QByteArray("CR3\rCR0\r"));
+        QTRY_COMPARE(rig.done.size(), 1); // CR0 timed out
+        QVERIFY(!rig.done[0].answered);
+        rig.settle();
+        QCOMPARE(rig.port.written, QByteArray("CR0\r")); // CR3 is held back
+        QVERIFY(rig.line.holdingBack());
+
+        rig.port.receive("80\r"); // the power reply, late
+        QCOMPARE(discarded, QStringList{"80\r"});
+        QCOMPARE(rig.port.written, QByteArray("CR0\r"));
+        QTRY_COMPARE(rig.port.written, QByteArray("CR0\rCR3\r")); // after a short quiet
+        rig.port.receive("01234\r");
+        QCOMPARE(rig.done.size(), 2);
+        QCOMPARE(rig.done[1].reply, QString("01234\r"));
+        QVERIFY(exchangeProblem(rig.done[1], 200).isEmpty());
+
+        // Answered in time: the next command goes at once, as a held button needs.
+        rig.send("C11");
+        rig.settle();
+        QCOMPARE(rig.port.written, QByteArray("CR0\rCR3\rC11\r"));
+        rig.port.receive("\x06");
+
+        // Nothing late at all: the hold ends one timeout later.
+        rig.send("CR1");
+        rig.send("CR6");
+        rig.settle();
+        QTRY_COMPARE(rig.done.size(), 4);
+        QVERIFY(rig.line.holdingBack());
+        QTRY_VERIFY(rig.port.written.endsWith("CR1\rCR6\r"));
+        QVERIFY(!rig.line.holdingBack());
+    }
+
+    void aReplyWithoutEndIsCutAtItsLimit() {
+        LineRig rig;
+        rig.send("CR0");
+        rig.settle();
+        rig.port.receive(QByteArray(ProjectorLine::maxReplyLength + 10, '8'));
+        QCOMPARE(rig.done.size(), 1);
+        QCOMPARE(rig.done[0].reply.size(), ProjectorLine::maxReplyLength);
+        QVERIFY2(rig.done[0].failure.contains("4096"), qPrintable(rig.done[0].failure));
+        QVERIFY(rig.line.holdingBack()); // the rest of the stream is nobody's reply either
+    }
+
+    // Where a reply is read into a reading, anything else is a failure, never a success.
+    void answersThatAreNotGoodAnswers_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("problem"); // empty: a good answer
+        QTest::newRow("refused") << "C00" << "?\r" << "refused";
+        QTest::newRow("refused query") << "CR0" << "?\r" << "refused";
+        QTest::newRow("power as hours") << "CR3" << "80\r" << "not a reply to CR3";
+        QTest::newRow("hours as power") << "CR0" << "01234\r" << "not a reply to CR0";
+        QTest::newRow("letters for hours") << "CR3" << "0A234\r" << "not a reply to CR3";
+        QTest::newRow("temperatures as input") << "CR1" << "025.0 026.0 025.5\r" << "not a reply to CR1";
+        QTest::newRow("lamp status") << "CR LAMPSTS" << "000 1I\r" << "";
+        QTest::newRow("undecoded command, any reply") << "CF BRIGHT 042" << "000\r" << "";
+        QTest::newRow("acknowledged") << "C0D" << "\x06" << "";
+    }
+    void answersThatAreNotGoodAnswers() {
+        QFETCH(QString, command);
+        QFETCH(QString, reply);
+        QFETCH(QString, problem);
+        LineExchange exchange;
+        exchange.command = command;
+        exchange.sent = command + '\r';
+        exchange.reply = reply;
+        exchange.answered = true;
+        const QString found = exchangeProblem(exchange, 1000);
+        QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.contains(problem), qPrintable(found));
+        if (!problem.isEmpty())
+            QCOMPARE(readReply(command, reply).status, std::nullopt); // no words for a failure
     }
 
     void aLostPortFailsTheWaitingCommandAndTheRest() {

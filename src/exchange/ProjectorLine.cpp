@@ -6,11 +6,16 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
 ProjectorLine::ProjectorLine(SerialComponent &port, int timeoutMs, QObject *parent)
     : QObject(parent), m_port(port), m_timeoutMs(timeoutMs) {
     m_timeout.setSingleShot(true);
     m_timeout.setTimerType(Qt::PreciseTimer);
     connect(&m_timeout, &QTimer::timeout, this, &ProjectorLine::timedOut);
+    m_hold.setSingleShot(true);
+    m_hold.setTimerType(Qt::PreciseTimer);
+    connect(&m_hold, &QTimer::timeout, this, &ProjectorLine::endHold);
     connect(&m_port, &SerialComponent::OnComm, this, &ProjectorLine::charactersArrived);
     connect(&m_port, &SerialComponent::portLost, this, &ProjectorLine::lineFailed);
     connect(&m_port, &SerialComponent::writeFailed, this, &ProjectorLine::lineFailed);
@@ -21,7 +26,7 @@ ProjectorLine::~ProjectorLine() = default;
 void ProjectorLine::send(const QString &command, Done done) {
     m_queue.push_back({command, std::move(done)});
     // From the event loop, so that `done` never runs inside this call.
-    if (!m_current && !m_opening && !m_dispatchQueued) {
+    if (!m_current && !m_opening && !m_holding && !m_dispatchQueued) {
         m_dispatchQueued = true;
         QMetaObject::invokeMethod(this, &ProjectorLine::dispatch, Qt::QueuedConnection);
     }
@@ -35,6 +40,8 @@ void ProjectorLine::dispatch() {
         emit idle();
         return;
     }
+    if (m_holding)
+        return; // endHold() dispatches
     m_current = std::move(m_queue.front());
     m_queue.pop_front();
     m_exchange = LineExchange{};
@@ -64,7 +71,8 @@ void ProjectorLine::writeCurrent() {
     try {
         // Whatever came before this command is nobody's reply.
         if (m_port.portOpen())
-            (void)m_port.input();
+            if (const QString before = m_port.input(); !before.isEmpty())
+                emit discarded(before);
         const QString text = m_exchange.command + QLatin1Char('\r');
         m_clock.start();
         m_port.setOutput(text);
@@ -86,15 +94,31 @@ void ProjectorLine::charactersArrived() {
     } catch (const PortError &) {
         return; // the loss is reported on its own
     }
-    if (!m_current || m_opening)
+    if (piece.isEmpty())
         return;
+    if (!m_current || m_opening) {
+        lateCharacters(piece);
+        return;
+    }
+    const qsizetype before = m_exchange.reply.size();
     m_exchange.reply += piece;
     const qsizetype end = replyLength(m_exchange.reply);
-    if (end == 0)
+    if (end == 0) {
+        if (m_exchange.reply.size() <= maxReplyLength)
+            return;
+        m_exchange.reply.truncate(maxReplyLength);
+        m_exchange.failure =
+            QStringLiteral("%1 sent more than %2 characters without ending its reply.").arg(m_port.deviceName()).arg(maxReplyLength);
+        m_exchange.elapsedUs = m_clock.nsecsElapsed() / 1000;
+        holdBack();
+        finish();
         return;
-    m_exchange.reply.truncate(end); // anything behind the end belongs to no command
+    }
+    m_exchange.reply.truncate(end);
     m_exchange.answered = true;
     m_exchange.elapsedUs = m_clock.nsecsElapsed() / 1000;
+    if (const qsizetype behind = before + piece.size() - end; behind > 0)
+        emit discarded(piece.right(behind)); // anything behind the end belongs to no command
     finish();
 }
 
@@ -102,10 +126,38 @@ void ProjectorLine::timedOut() {
     if (!m_current)
         return;
     m_exchange.elapsedUs = m_clock.nsecsElapsed() / 1000;
+    holdBack();
     finish();
 }
 
+void ProjectorLine::holdBack() {
+    m_holding = true;
+    m_lateReplyEnded = false;
+    m_holdEnd.setRemainingTime(m_timeoutMs, Qt::PreciseTimer);
+    m_hold.start(m_timeoutMs);
+}
+
+void ProjectorLine::lateCharacters(const QString &piece) {
+    emit discarded(piece);
+    if (!m_holding)
+        return;
+    if (piece.contains(QChar(u'\r')) || piece.contains(QChar(u'\x06')))
+        m_lateReplyEnded = true;
+    // Once a late reply has ended, a short quiet is enough; anything else waits the hold out.
+    if (m_lateReplyEnded)
+        m_hold.start(int(std::min<qint64>(quietAfterLateReplyMs, m_holdEnd.remainingTime())));
+}
+
+void ProjectorLine::endHold() {
+    m_holding = false;
+    m_hold.stop();
+    if (!m_current && !m_opening && !m_queue.empty())
+        dispatch();
+}
+
 void ProjectorLine::lineFailed(const QString &reason) {
+    if (m_holding && !m_current)
+        endHold(); // the commands waiting fail now (or reopen the port), rather than after the hold
     if (!m_current || m_opening)
         return;
     m_exchange.failure = reason;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -26,10 +27,23 @@ struct LineExchange {
 // until the reply to the previous one has ended (at its first carriage return, or at an ACK
 // received as its first character) or the timeout has passed. Characters that arrive while
 // no command is waiting are not anyone's reply and are dropped.
+//
+// Replies carry nothing that says which command they answer, so after a timeout the line
+// holds the next command back: a reply that missed its time may still be on its way, and
+// taken as the next command's answer it would be a wrong reading reported as a good one.
+// What arrives meanwhile is dropped. The hold ends one more timeout later, or as soon as a
+// late reply has ended and the line has been quiet for a moment. A command answered in
+// time holds nothing back, so a held button keeps its pace.
 class ProjectorLine : public QObject {
     Q_OBJECT
 public:
     using Done = std::function<void(const LineExchange &)>;
+
+    // A reply that runs this long without its end is a fault of the device (or of a TCP
+    // peer that streams), not a reply; the command fails and the rest is dropped.
+    static constexpr qsizetype maxReplyLength = 4096;
+    // How long the line must be quiet after a late reply before the next command goes.
+    static constexpr int quietAfterLateReplyMs = 100;
 
     ProjectorLine(SerialComponent &port, int timeoutMs, QObject *parent = nullptr);
     ~ProjectorLine() override;
@@ -46,9 +60,15 @@ public:
 
     SerialComponent &port() { return m_port; }
 
+    // True while commands are held back after a timeout.
+    bool holdingBack() const { return m_holding; }
+
 signals:
     // Nothing queued and nothing waiting.
     void idle();
+    // Characters that are no command's reply: they came while none was waiting, after a
+    // reply had ended, or while the line held back after a timeout.
+    void discarded(const QString &characters);
 
 private:
     struct Waiting {
@@ -62,6 +82,9 @@ private:
     void timedOut();
     void lineFailed(const QString &reason);
     void finish();
+    void holdBack();
+    void lateCharacters(const QString &piece);
+    void endHold();
 
     SerialComponent &m_port;
     int m_timeoutMs;
@@ -72,4 +95,9 @@ private:
     bool m_dispatchQueued = false;
     QElapsedTimer m_clock;
     QTimer m_timeout;
+
+    bool m_holding = false;
+    bool m_lateReplyEnded = false;
+    QDeadlineTimer m_holdEnd;
+    QTimer m_hold;
 };

@@ -1,8 +1,11 @@
 #include "exchange/ReplyReading.h"
 
+#include "exchange/ProjectorLine.h"
 #include "exchange/Transcript.h"
 
 #include <QJsonArray>
+
+#include <algorithm>
 
 namespace {
 
@@ -61,14 +64,32 @@ ReplyReading readReply(QStringView command, QStringView reply) {
             reading.value = powerStatusName(*reading.power);
     } else if (isCommand(command, "CR3")) {
         bool ok = false;
-        const int hours = reply.left(5).toInt(&ok);
+        const QStringView digits = reply.left(5);
+        const int hours = digits.toInt(&ok);
+        ok = ok && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); });
         reading.value = ok ? QJsonValue(hours) : QJsonValue(QJsonValue::Null);
     } else if (isCommand(command, "CR6")) {
         reading.value = temperatureReadings(reply);
     } else {
         reading.value = *reading.status; // input, setting, lamp status: the words are the reading
     }
+    if (reading.value.isNull())
+        reading.status.reset();
     return reading;
+}
+
+QString exchangeProblem(const LineExchange &exchange, int timeoutMs) {
+    if (!exchange.failure.isEmpty())
+        return exchange.failure;
+    if (!exchange.answered)
+        return exchange.reply.isEmpty() ? QStringLiteral("no reply within %1 ms").arg(timeoutMs)
+                                        : QStringLiteral("no end of reply within %1 ms").arg(timeoutMs);
+    if (exchange.reply == QLatin1String("?\r"))
+        return QStringLiteral("the projector refused the command (it answered \"?\")");
+    if (isDecodedQuery(exchange.command) && !readReply(exchange.command, exchange.reply).status)
+        return QStringLiteral("not a reply to %1: \"%2\"")
+            .arg(exchange.command, renderTranscript(exchange.reply).text);
+    return {};
 }
 
 qsizetype replyLength(QStringView received) {

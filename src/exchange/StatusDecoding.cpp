@@ -1,6 +1,8 @@
 #include "exchange/StatusDecoding.h"
 
 #include <QLatin1String>
+#include <algorithm>
+#include <iterator>
 #include <span>
 
 namespace {
@@ -115,6 +117,9 @@ const PowerCode *powerCodeOf(const QString &rendered) {
     return nullptr;
 }
 
+// Every query decodeStatus() reads a reply to.
+constexpr const char *decodedQueries[] = {"CR0", "CR1", "CR4", "CR3", "CR6", "CR LAMPSTS", "CR LAMPMODE"};
+
 bool isQuery(const QString &txCommand, const char *query) {
     return txCommand.size() >= 1 && txCommand.endsWith(QLatin1Char('\r')) &&
            QStringView(txCommand).chopped(1) == QLatin1String(query);
@@ -145,4 +150,9 @@ std::optional<QString> decodeStatus(const QString &rendered, qsizetype received,
     if (isQuery(txCommand, "CR LAMPMODE"))
         return rendered.size() >= 7 ? firstMatch(lampModeCodes, QStringView(rendered).chopped(7)) : std::nullopt;
     return std::nullopt;
+}
+
+bool isDecodedQuery(QStringView command) {
+    return std::any_of(std::begin(decodedQueries), std::end(decodedQueries),
+                       [command](const char *query) { return command == QLatin1String(query); });
 }

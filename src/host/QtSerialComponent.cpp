@@ -233,7 +233,7 @@ void QtSerialComponent::dataArrived() {
 
 void QtSerialComponent::setOutput(const QString &text) {
     if (!m_device)
-        throw PortError(PortError::Kind::NotOpen, QStringLiteral("The port is not open."));
+        throw PortError(PortError::Kind::NotOpen, QStringLiteral("%1 is not open.").arg(deviceName()));
     const QByteArray bytes = text.toLatin1();
     if (bytes.isEmpty())
         return;
@@ -249,6 +249,6 @@ void QtSerialComponent::setOutput(const QString &text) {
 
 QString QtSerialComponent::input() {
     if (!m_device)
-        throw PortError(PortError::Kind::NotOpen, QStringLiteral("The port is not open."));
+        throw PortError(PortError::Kind::NotOpen, QStringLiteral("%1 is not open.").arg(deviceName()));
     return QString::fromLatin1(m_device->readAll());
 }

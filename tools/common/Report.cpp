@@ -6,23 +6,13 @@
 #include <QJsonObject>
 #include <QStringList>
 
-namespace {
-
-// Why the command has no answer, or nothing when it has one.
 QString problemOf(const Outcome &outcome) {
-    const LineExchange &exchange = outcome.exchange;
     if (!outcome.sent)
-        return QStringLiteral("not sent: ") + exchange.failure;
-    if (!exchange.failure.isEmpty())
-        return QStringLiteral("failed: ") + exchange.failure;
-    if (exchange.answered)
-        return {};
-    if (exchange.reply.isEmpty())
-        return QStringLiteral("no reply within %1 ms").arg(outcome.timeoutMs);
-    return QStringLiteral("no end of reply within %1 ms").arg(outcome.timeoutMs);
+        return QStringLiteral("not sent: ") + outcome.exchange.failure;
+    if (!outcome.exchange.failure.isEmpty())
+        return QStringLiteral("failed: ") + outcome.exchange.failure;
+    return exchangeProblem(outcome.exchange, outcome.timeoutMs);
 }
-
-} // namespace
 
 QByteArray textLine(const Outcome &outcome) {
     const LineExchange &exchange = outcome.exchange;

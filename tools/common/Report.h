@@ -17,6 +17,10 @@ struct Outcome {
     int timeoutMs = 0;
 };
 
+// Why the command got no good answer (not sent, failed, no reply, refused by the projector,
+// a reply that is no reading), or an empty string when it got one.
+QString problemOf(const Outcome &outcome);
+
 // "3<TAB>CR0<TAB>" 8 0  [CR] "<TAB>Stand by": the port, the code, the reply in the panel's
 // transcript rendering (or "-" when nothing came), and the status box's words, or what
 // went wrong.

@@ -18,7 +18,7 @@
 namespace {
 
 // Exit statuses besides 0 and cli::exitUsage.
-constexpr int exitUnanswered = 1;    // some command got no reply
+constexpr int exitUnanswered = 1;    // some command got no good answer
 constexpr int exitPortNotOpened = 2; // some port could not be opened
 
 // Like the panel's reply timeout.
@@ -138,7 +138,7 @@ int main(int argc, char *argv[]) {
     qsizetype running = 0;
     std::vector<std::unique_ptr<PortRun>> runs;
     const auto report = [json, &unanswered](const Outcome &outcome) {
-        if (!outcome.exchange.answered)
+        if (!problemOf(outcome).isEmpty())
             unanswered = true;
         print(json ? jsonLine(outcome) : textLine(outcome));
     };
