@@ -20,6 +20,7 @@ struct LineExchange {
     bool answered = false; // a reply ended within the timeout
     qint64 elapsedUs = 0;  // from the write to the end of the reply, or to the timeout
     QString failure;       // why the command never went out or the line went away meanwhile
+    bool fromMemory = false; // an earlier answer to the same query, given again without asking
 };
 
 // A projector line driven by a program without a window. Commands go out one at a time,
@@ -59,6 +60,7 @@ public:
     bool reopenWhenClosed = false;
 
     SerialComponent &port() { return m_port; }
+    int timeoutMs() const { return m_timeoutMs; }
 
     // True while commands are held back after a timeout.
     bool holdingBack() const { return m_holding; }

@@ -30,11 +30,15 @@ QByteArray textLine(const Outcome &outcome) {
 }
 
 QByteArray jsonLine(const Outcome &outcome) {
+    return QJsonDocument(jsonObject(outcome)).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QJsonObject jsonObject(const Outcome &outcome) {
     const LineExchange &exchange = outcome.exchange;
     const ReplyReading reading = readReply(outcome.command.code, exchange.reply);
     const QString problem = problemOf(outcome);
     const auto orNull = [](const QString &text, bool present) { return present ? QJsonValue(text) : QJsonValue(); };
-    const QJsonObject object{
+    return QJsonObject{
         {QStringLiteral("port"), outcome.port},
         {QStringLiteral("action"), orNull(outcome.command.action, !outcome.command.action.isEmpty())},
         {QStringLiteral("command"), exchange.command},
@@ -48,5 +52,4 @@ QByteArray jsonLine(const Outcome &outcome) {
         {QStringLiteral("ok"), problem.isEmpty()},
         {QStringLiteral("error"), orNull(problem, !problem.isEmpty())},
     };
-    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }

@@ -7,6 +7,7 @@
 #include "exchange/ProjectorLine.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 struct Outcome {
@@ -25,6 +26,9 @@ QString problemOf(const Outcome &outcome);
 // transcript rendering (or "-" when nothing came), and the status box's words, or what
 // went wrong.
 QByteArray textLine(const Outcome &outcome);
+
+// The JSON object of jsonLine().
+QJsonObject jsonObject(const Outcome &outcome);
 
 // {"port":"3","command":"CR0","sent":"CR0\r","reply":"80\r","shown":" 8 0  [CR] ",
 //  "status":"Stand by","value":"standby","ms":12.3,"ok":true,...}

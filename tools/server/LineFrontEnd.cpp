@@ -1,0 +1,38 @@
+#include "LineFrontEnd.h"
+
+#include "Listener.h"
+
+#include <QPointer>
+#include <QTcpSocket>
+
+LineFrontEnd::LineFrontEnd(Listener &listener, LineQueue &queue, QObject *parent)
+    : QObject(parent), m_listener(listener), m_queue(queue) {
+    connect(&listener, &QTcpServer::newConnection, this, &LineFrontEnd::accept);
+}
+
+void LineFrontEnd::accept() {
+    // The panel keeps its port open for hours without a word: no idle close.
+    const LineLimits limits{longestCommand, 0, 5000, 64 * 1024};
+    while (QTcpSocket *socket = m_listener.nextPendingConnection()) {
+        auto *connection = new LineConnection(socket, limits, this);
+        const LineQueue::ClientId client = m_queue.addClient(QStringLiteral("line"), connection->peer());
+        connect(connection, &QObject::destroyed, this, [this, client] { m_queue.removeClient(client); });
+        connect(connection, &LineConnection::event, this,
+                [this](const QString &line) { emit event(QStringLiteral("line: %1").arg(line)); });
+        connect(connection, &LineConnection::lineReceived, this, [this, client, connection](const QByteArray &line) {
+            LineRequest request;
+            request.commands = {QString::fromLatin1(line)};
+            request.done = [connection = QPointer<LineConnection>(connection)](const QList<LineExchange> &exchanges) {
+                if (!connection)
+                    return;
+                if (exchanges.value(0).answered)
+                    connection->send(exchanges.front().reply.toLatin1());
+                connection->lineDone();
+            };
+            if (m_queue.submit(client, std::move(request)) != LineQueue::Refusal::none)
+                connection->lineDone(); // dropped, as a projector too busy to listen would
+        });
+        emit event(QStringLiteral("line: connection from %1").arg(connection->peer()));
+        connection->start();
+    }
+}

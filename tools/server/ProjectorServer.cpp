@@ -1,0 +1,135 @@
+#include "ProjectorServer.h"
+
+#include "LineFrontEnd.h"
+#include "Poller.h"
+#include "Readings.h"
+#include "http/Events.h"
+#include "http/HttpFrontEnd.h"
+#include "http/Metrics.h"
+#include "pjlink/Bridge.h"
+
+#include "exchange/ProjectorLine.h"
+#include "host/SerialComponent.h"
+
+#include <QHostInfo>
+#include <QNetworkInterface>
+
+QString wideListenerProblem(const ServerOptions &options) {
+    const auto wide = [](const std::optional<ListenAddress> &listen) { return listen && !listen->address.isLoopback(); };
+    if (wide(options.http) && options.httpRules.password.isEmpty() && !options.httpRules.publicRead)
+        return QStringLiteral("--http %1 reaches other machines: give --http-password-file (changes then need the "
+                              "password), or --http-public-read to open only /metrics and GET /api/status to them")
+            .arg(endpointName(options.http->address, options.http->port));
+    if (wide(options.line) && options.lineConnections.allowed.isEmpty())
+        return QStringLiteral("--line %1 reaches other machines and its protocol has no password: give --line-allow "
+                              "with the addresses that may use it")
+            .arg(endpointName(options.line->address, options.line->port));
+    return {};
+}
+
+QStringList ownHostNames(const std::optional<ListenAddress> &listen) {
+    QStringList names{QStringLiteral("localhost"), QStringLiteral("127.0.0.1"), QStringLiteral("::1")};
+    const QString host = QHostInfo::localHostName().toLower();
+    names << host;
+    if (const QString domain = QHostInfo::localDomainName().toLower(); !domain.isEmpty())
+        names << host + QLatin1Char('.') + domain;
+    if (listen && !listen->address.isLoopback() && listen->address != QHostAddress::Any &&
+        listen->address != QHostAddress::AnyIPv4 && listen->address != QHostAddress::AnyIPv6)
+        names << listen->address.toString().toLower();
+    else if (listen && !listen->address.isLoopback())
+        for (const QHostAddress &address : QNetworkInterface::allAddresses())
+            names << QHostAddress(address.toString().section(QLatin1Char('%'), 0, 0)).toString().toLower();
+    names.removeDuplicates();
+    return names;
+}
+
+ProjectorServer::ProjectorServer(ServerOptions options, SerialComponent &port, QObject *parent)
+    : QObject(parent), m_options(std::move(options)), m_port(port) {
+    m_options.httpRules.hostNames += ownHostNames(m_options.http);
+    m_line = std::make_unique<ProjectorLine>(port, m_options.replyTimeoutMs);
+    m_line->reopenWhenClosed = true;
+    m_readings = std::make_unique<Readings>();
+    m_queue = std::make_unique<LineQueue>(*m_line, *m_readings, m_options.queue);
+    connect(m_queue.get(), &LineQueue::event, this, &ProjectorServer::event);
+    m_events = std::make_unique<Events>(*m_queue, *m_readings, m_options.port);
+    m_metrics = std::make_unique<Metrics>(*m_queue, *m_readings);
+    if (m_options.pollSeconds > 0) {
+        m_poller = std::make_unique<Poller>(*m_queue, m_options.pollSeconds);
+        m_metrics->setPoller(m_poller.get());
+    }
+    if (m_options.pjlink) {
+        m_pjlinkListener = std::make_unique<Listener>(QStringLiteral("pjlink"), m_options.pjlinkConnections);
+        m_bridge = std::make_unique<pjlink::Bridge>(*m_queue, m_options.pjlinkName);
+        m_pjlinkFrontEnd = std::make_unique<pjlink::FrontEnd>(*m_pjlinkListener, m_options.pjlinkSession, *m_bridge,
+                                                              *m_queue);
+        connect(m_pjlinkListener.get(), &Listener::event, this, &ProjectorServer::event);
+        connect(m_pjlinkFrontEnd.get(), &pjlink::FrontEnd::event, this, &ProjectorServer::event);
+        m_metrics->addClients(QStringLiteral("pjlink"), [listener = m_pjlinkListener.get()] { return listener->open(); });
+    }
+    if (m_options.line) {
+        m_lineListener = std::make_unique<Listener>(QStringLiteral("line"), m_options.lineConnections);
+        m_lineFrontEnd = std::make_unique<LineFrontEnd>(*m_lineListener, *m_queue);
+        connect(m_lineListener.get(), &Listener::event, this, &ProjectorServer::event);
+        connect(m_lineFrontEnd.get(), &LineFrontEnd::event, this, &ProjectorServer::event);
+        m_metrics->addClients(QStringLiteral("line"), [listener = m_lineListener.get()] { return listener->open(); });
+    }
+    if (m_options.http) {
+        m_httpListener = new Listener(QStringLiteral("http"), m_options.httpConnections, this);
+        m_http = std::make_unique<HttpFrontEnd>(*m_httpListener, m_options.httpRules, *m_queue, *m_events, *m_metrics,
+                                                m_options.port);
+        connect(m_httpListener, &Listener::event, this, &ProjectorServer::event);
+        connect(m_http.get(), &HttpFrontEnd::event, this, &ProjectorServer::event);
+        m_metrics->addClients(QStringLiteral("http"), [listener = m_httpListener] { return listener->open(); });
+        m_metrics->addClients(QStringLiteral("events"), [events = m_events.get()] { return events->count(); });
+    }
+}
+
+ProjectorServer::~ProjectorServer() {
+    // The front ends go first: their clients leave the queue before it goes.
+    m_http.reset();
+    m_httpListener = nullptr;
+    m_lineFrontEnd.reset();
+    m_lineListener.reset();
+    m_pjlinkFrontEnd.reset();
+    m_pjlinkListener.reset();
+    m_bridge.reset();
+    m_poller.reset();
+    m_metrics.reset();
+    m_events.reset();
+}
+
+bool ProjectorServer::start(QString *error) {
+    const auto listen = [error](Listener *listener, const std::optional<ListenAddress> &address, const char *option) {
+        if (!listener)
+            return true;
+        QString why;
+        if (listener->listenOn(*address, &why))
+            return true;
+        *error = QStringLiteral("cannot listen on %1 (--%2): %3")
+                     .arg(endpointName(address->address, address->port), QLatin1String(option), why);
+        return false;
+    };
+    if (!listen(m_pjlinkListener.get(), m_options.pjlink, "pjlink") || !listen(m_lineListener.get(), m_options.line, "line") ||
+        !listen(m_httpListener, m_options.http, "http"))
+        return false;
+    if (m_http)
+        m_http->serve();
+    m_queue->openLine();
+    if (m_poller)
+        m_poller->start();
+    return true;
+}
+
+void ProjectorServer::stop() {
+    m_queue->disconnect(this); // what it would say now is no news
+    m_line->reopenWhenClosed = false;
+    m_port.setPortOpen(false);
+}
+
+QString ProjectorServer::address(const QString &frontEnd) const {
+    const Listener *listener = frontEnd == QLatin1String("pjlink") ? m_pjlinkListener.get()
+                               : frontEnd == QLatin1String("line") ? m_lineListener.get()
+                               : frontEnd == QLatin1String("http") ? m_httpListener
+                                                                    : nullptr;
+    return listener && listener->isListening() ? listener->address() : QString();
+}
