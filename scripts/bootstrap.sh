@@ -3,7 +3,7 @@
 # that are missing. Safe to run again; needs root (or sudo) only when something is missing.
 set -euo pipefail
 
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev xvfb xauth)
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-httpserver-dev qt6-websockets-dev xvfb xauth)
 # The Arial-metric face the panel's captions are sized for (without it they are stepped
 # down to fit), and the X client library of the test that reads titles back from Xvfb.
 packages+=(fonts-liberation2 libxcb1-dev)

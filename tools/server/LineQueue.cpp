@@ -95,10 +95,6 @@ LineQueue::Refusal LineQueue::submit(ClientId id, LineRequest request) {
         emit refused(client.frontEnd, Refusal::clientFull);
         return Refusal::clientFull;
     }
-    if (m_waiting >= m_limits.total) {
-        emit refused(client.frontEnd, Refusal::queueFull);
-        return Refusal::queueFull;
-    }
     // A client with nothing else under way may be answered out of turn: its answers still
     // come in the order it asked.
     if (client.outstanding == 0 && queriesOnly(request)) {
@@ -114,6 +110,10 @@ LineQueue::Refusal LineQueue::submit(ClientId id, LineRequest request) {
         }
         if (joinWaiting(id, request))
             return Refusal::none;
+    }
+    if (length() >= m_limits.total) {
+        emit refused(client.frontEnd, Refusal::queueFull);
+        return Refusal::queueFull;
     }
     client.waiting.push_back(Job{std::move(request), {}});
     ++client.outstanding;

@@ -47,7 +47,7 @@ public:
 
     struct Limits {
         qsizetype perClient = 8; // requests waiting for one client
-        qsizetype total = 64;    // requests waiting in all
+        qsizetype total = 64;    // requests waiting in all, the one on the line included
         int maxAgeMs = 1000;     // a reading younger than this answers its query
     };
 

@@ -92,7 +92,7 @@ void Listener::incomingConnection(qintptr descriptor) {
         refusal = QStringLiteral("not on the allow-list");
     else if (m_open >= m_rules.total)
         refusal = QStringLiteral("%1 connections open").arg(m_open);
-    else if (!local && m_byAddress.value(key) >= m_rules.perAddress)
+    else if (!(local && m_rules.loopbackExempt) && m_byAddress.value(key) >= m_rules.perAddress)
         refusal = QStringLiteral("%1 connections open from that address").arg(m_byAddress.value(key));
     if (!refusal.isEmpty()) {
         emit event(QStringLiteral("%1: connection from %2 refused: %3").arg(m_frontEnd, name, refusal));

@@ -32,6 +32,7 @@ struct ConnectionRules {
     int total = 64;
     int perAddress = 32;
     QList<Subnet> allowed; // empty: any address
+    bool loopbackExempt = true;
 };
 
 // Listens for a front end's clients and turns away those its rules refuse before any byte is

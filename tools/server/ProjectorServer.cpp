@@ -126,10 +126,19 @@ void ProjectorServer::stop() {
     m_port.setPortOpen(false);
 }
 
+const Listener *ProjectorServer::listener(const QString &frontEnd) const {
+    return frontEnd == QLatin1String("pjlink") ? m_pjlinkListener.get()
+           : frontEnd == QLatin1String("line") ? m_lineListener.get()
+           : frontEnd == QLatin1String("http") ? m_httpListener
+                                                : nullptr;
+}
+
 QString ProjectorServer::address(const QString &frontEnd) const {
-    const Listener *listener = frontEnd == QLatin1String("pjlink") ? m_pjlinkListener.get()
-                               : frontEnd == QLatin1String("line") ? m_lineListener.get()
-                               : frontEnd == QLatin1String("http") ? m_httpListener
-                                                                    : nullptr;
-    return listener && listener->isListening() ? listener->address() : QString();
+    const Listener *found = listener(frontEnd);
+    return found && found->isListening() ? found->address() : QString();
+}
+
+int ProjectorServer::clients(const QString &frontEnd) const {
+    const Listener *found = listener(frontEnd);
+    return found ? found->open() : 0;
 }

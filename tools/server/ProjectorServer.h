@@ -68,6 +68,8 @@ public:
 
     // "127.0.0.1:4352" as bound, or empty when the front end is off.
     QString address(const QString &frontEnd) const;
+    // The front end's connections open now.
+    int clients(const QString &frontEnd) const;
     LineQueue &queue() { return *m_queue; }
     Readings &readings() { return *m_readings; }
     Events &events() { return *m_events; }
@@ -80,6 +82,8 @@ signals:
     void event(const QString &line);
 
 private:
+    const Listener *listener(const QString &frontEnd) const;
+
     ServerOptions m_options;
     SerialComponent &m_port;
     std::unique_ptr<ProjectorLine> m_line;

@@ -100,6 +100,8 @@ int main(int argc, char *argv[]) {
         {"password-file", "Turn on PJLink authentication with the password in this file.", "file"},
         {"password", "PJLink password given on the command line (visible in the process list: prefer --password-file).",
          "password"},
+        {"pjlink-idle", "Close a PJLink connection that sends no command for this many seconds (default 30).",
+         "seconds", "30"},
         {"name", "The name answered to PJLink's NAME ? (up to 64 bytes). Default: TAVO QT735.", "name", "TAVO QT735"},
         {"line",
          "The projector's own protocol over TCP, for the panel and tavo-send through socket:// (default off). Any "
@@ -200,6 +202,10 @@ int main(int argc, char *argv[]) {
         return usageError(QStringLiteral("--name takes up to 64 bytes and no control characters"));
 
     const auto poll = count(parser, QStringLiteral("poll"), 0, 86400);
+    const auto pjlinkIdle = count(parser, QStringLiteral("pjlink-idle"), 1, 86400);
+    if (!pjlinkIdle)
+        return usageError(QStringLiteral("--pjlink-idle takes whole seconds from 1 to 86400"));
+    server.pjlinkSession.limits.idleMs = *pjlinkIdle * 1000;
     bool ageOk = false;
     const double maxAge = parser.value(QStringLiteral("max-age")).toDouble(&ageOk);
     const auto perAddress = count(parser, QStringLiteral("per-address"), 1, 4096);

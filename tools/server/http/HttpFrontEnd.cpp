@@ -90,6 +90,10 @@ void HttpFrontEnd::route(const QByteArray &method, const QString &path, Handler 
 }
 
 bool HttpFrontEnd::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) {
+    // The server hands a WebSocket handshake here as well before it upgrades the connection;
+    // an answer now would spoil the handshake. acceptWebSockets() judges it.
+    if (request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0)
+        return true;
     const HttpRequestFacts facts{methodName(request.method()), request.url().path(),
                                  plainAddress(request.remoteAddress()).isLoopback(), request.value("Host"),
                                  request.value("Origin"), request.value("Authorization")};

@@ -22,11 +22,13 @@ bool Bridge::request(const Row &row, LineQueue::ClientId client, Done done) {
     for (std::string_view command : row.sends)
         if (!command.empty())
             request.commands << asText(command);
-    request.proceed = [&row](const LineExchange &exchange, qsizetype index) {
-        if (!exchange.answered || !exchange.failure.isEmpty())
-            return false;
-        return !(checksState(row) && index == 0) || refusal(row, exchange.reply).isEmpty();
-    };
+    // After the state check, the row's own commands go only in the states it allows.
+    if (checksState(row))
+        request.proceed = [&row](const LineExchange &exchange, qsizetype index) {
+            if (!exchange.answered || !exchange.failure.isEmpty())
+                return false;
+            return index > 0 || refusal(row, exchange.reply).isEmpty();
+        };
     request.done = [this, &row, done = std::move(done)](const QList<LineExchange> &exchanges) {
         done(answer(row, exchanges));
     };

@@ -1,0 +1,939 @@
+// tavo-server as its clients meet it: PJLink controllers, the panel and raw clients on the
+// line front end, HTTP clients. Most cases run the server in this process on the real serial
+// adapter, with the projector simulator (or a projector the test plays) on a pseudo-terminal;
+// the command line, memory and the idle close are tried on the program itself.
+#include "LineQueue.h"
+#include "ProjectorServer.h"
+#include "PtyPair.h"
+#include "Readings.h"
+#include "TestSupport.h"
+
+#include "http/Access.h"
+
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWebSocket>
+
+#include <functional>
+#include <memory>
+#include <set>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Runs the event loop until `done` holds or the time is up. Unlike QTest::qWaitFor it does
+// not sleep while events come, so a server or projector in this process answers at once.
+template <typename Done>
+bool waitUntil(Done done, int timeoutMs = 5000) {
+    const QDeadlineTimer deadline(timeoutMs);
+    QTimer wake; // looks again at least this often when nothing happens
+    wake.start(5);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+QByteArray contents(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// One simulated projector on a pseudo-terminal; fresh() tells the commands it heard since.
+struct Simulator {
+    QTemporaryDir dir;
+    QProcess process;
+    QString device;
+    qsizetype seen = 0;
+    explicit Simulator(QStringList arguments = {}) {
+        process.start(qEnvironmentVariable("TAVO_PROJECTOR_SIM"),
+                      arguments << "--pty" << "--log" << dir.filePath("line.log"));
+        if (process.waitForStarted(5000) && process.waitForReadyRead(5000))
+            device = QString::fromLatin1(process.readLine()).trimmed().mid(4);
+    }
+    ~Simulator() {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    QString fresh() {
+        const QByteArray all = contents(dir.filePath("line.log"));
+        return QString::fromLatin1(all.mid(std::exchange(seen, all.size()))).trimmed().replace('\n', ' ');
+    }
+};
+
+// The projector played by the test: answers each command by `answer` (empty: silence) after
+// a millisecond, and counts how many commands were ever waiting at once.
+struct PlayedProjector {
+    PtyPair pty;
+    QSocketNotifier notifier{pty.masterFd(), QSocketNotifier::Read};
+    std::function<QByteArray(const QByteArray &)> answer;
+    QByteArray pending;
+    QList<QByteArray> heard;
+    int unanswered = 0;
+    int mostUnanswered = 0;
+    bool holding = false;
+    QList<QByteArray> held;
+
+    PlayedProjector() {
+        QObject::connect(&notifier, &QSocketNotifier::activated, &notifier, [this] {
+            char buffer[512];
+            for (ssize_t n; (n = ::read(pty.masterFd(), buffer, sizeof buffer)) > 0;)
+                pending.append(buffer, n);
+            for (qsizetype end; (end = pending.indexOf('\r')) >= 0; pending.remove(0, end + 1)) {
+                const QByteArray command = pending.left(end);
+                heard << command;
+                mostUnanswered = std::max(mostUnanswered, ++unanswered);
+                holding ? void(held << command) : reply(command);
+            }
+        });
+    }
+    void reply(const QByteArray &command) {
+        QTimer::singleShot(1, &notifier, [this, command] {
+            const QByteArray bytes = answer(command);
+            if (bytes.isEmpty())
+                return;
+            --unanswered;
+            pty.writeToProgram(bytes);
+        });
+    }
+    void release() {
+        holding = false;
+        for (const QByteArray &command : std::exchange(held, {}))
+            reply(command);
+    }
+};
+
+// The server in this process, on the real serial adapter. No poll and no answers from
+// memory unless a case asks for them, so every query reaches the line.
+struct ServerRig {
+    MemorySettingsStore settings;
+    QtSerialComponent port{settings};
+    std::unique_ptr<ProjectorServer> server;
+    QStringList log;
+    bool started = false;
+
+    explicit ServerRig(const QString &device, const std::function<void(ServerOptions &)> &adjust = {}) {
+        port.setDevice(device);
+        port.setSettings(QStringLiteral("9600,N,8,1"));
+        ServerOptions options;
+        options.port = device;
+        options.pollSeconds = 0;
+        options.queue.maxAgeMs = 0;
+        options.pjlink = ListenAddress{QHostAddress::LocalHost, 0};
+        options.http.reset();
+        if (adjust)
+            adjust(options);
+        server = std::make_unique<ProjectorServer>(options, port);
+        QObject::connect(server.get(), &ProjectorServer::event, server.get(), [this](const QString &line) { log << line; });
+        QString error;
+        started = server->start(&error);
+        if (!started)
+            qWarning("%s", qPrintable(error));
+    }
+    ~ServerRig() {
+        server->stop();
+        server.reset();
+    }
+    quint16 portOf(const char *frontEnd) const {
+        return server->address(QLatin1String(frontEnd)).section(':', -1).toUShort();
+    }
+    bool logged(const QString &text) const { return log.join('\n').contains(text); }
+};
+
+// A client of a line protocol: one line out, one answer (or the close) back.
+struct Client {
+    QTcpSocket socket;
+    QByteArray received;
+    explicit Client(quint16 port) {
+        QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this] { received += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    // The next line without its CR; empty once the server has closed without one.
+    QByteArray line(int timeoutMs = 5000) {
+        (void)waitUntil(
+            [this] { return received.contains('\r') || socket.state() == QAbstractSocket::UnconnectedState; },
+            timeoutMs);
+        const qsizetype end = received.indexOf('\r');
+        const QByteArray line = received.left(end < 0 ? 0 : end);
+        received.remove(0, end + 1);
+        return line;
+    }
+    QByteArray ask(const QByteArray &command) {
+        socket.write(command + '\r');
+        return line();
+    }
+    bool closedByServer(int timeoutMs = 5000) {
+        return waitUntil([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
+    }
+};
+
+QByteArray digest(const QByteArray &greeting, const QByteArray &password) {
+    return QCryptographicHash::hash(greeting.mid(9) + password, QCryptographicHash::Md5).toHex();
+}
+
+QProcessEnvironment isolated(const QString &configHome) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", configHome);
+    environment.insert("XDG_RUNTIME_DIR", configHome);
+    return environment;
+}
+
+// The program itself, its PJLink front end on a free loopback port; everything it logs is kept.
+struct ServerProcess {
+    QTemporaryDir config;
+    QProcess process;
+    QByteArray log;
+    quint16 port = 0;
+
+    explicit ServerProcess(QStringList arguments, const QString &configHome = {}) {
+        process.setProcessEnvironment(isolated(configHome.isEmpty() ? config.path() : configHome));
+        QObject::connect(&process, &QProcess::readyReadStandardError, &process,
+                         [this] { log += process.readAllStandardError(); });
+        process.start(qEnvironmentVariable("TAVO_SERVER"), arguments << "--http" << "off");
+        (void)waitUntil([this] { return log.contains("for PJLink") || process.state() == QProcess::NotRunning; });
+        port = QRegularExpression("listening on 127.0.0.1:(\\d+) for PJLink").match(log).captured(1).toUShort();
+    }
+    ~ServerProcess() {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    qint64 residentKiB() const {
+        const QRegularExpression rss("VmRSS:\\s+(\\d+) kB");
+        return rss.match(contents(QStringLiteral("/proc/%1/status").arg(process.processId()))).captured(1).toLongLong();
+    }
+};
+
+} // namespace
+
+class TavoServer : public QObject {
+    Q_OBJECT
+private slots:
+    // --- the queue ------------------------------------------------------------------------
+
+    // One queue on the in-memory port: turns, shares, merged queries and answers from memory.
+    void theQueueServesClientsInTurnAndNeverAnswersASetFromMemory() {
+        FakeSerialComponent port;
+        port.setPortOpen(true);
+        ProjectorLine line(port, 200);
+        Readings readings;
+        LineQueue queue(line, readings, {3, 64, 1000});
+        QStringList answers;
+        const auto request = [&](const char *command, const QString &tag) {
+            LineRequest r;
+            r.commands = {QString::fromLatin1(command)};
+            r.done = [&answers, tag](const QList<LineExchange> &done) { answers << tag + "=" + done.value(0).reply; };
+            return r;
+        };
+        const auto greedy = queue.addClient("line", "greedy");
+        const auto other = queue.addClient("pjlink", "other");
+        const auto poll = queue.addClient("poll", "poll", LineQueue::Priority::background);
+        QVERIFY(queue.submit(poll, request("CR6", "poll")) == LineQueue::Refusal::none);
+        for (const char *command : {"C0A", "C0B", "C0C"})
+            QVERIFY(queue.submit(greedy, request(command, command)) == LineQueue::Refusal::none);
+        QVERIFY(queue.submit(greedy, request("C0D", "C0D")) == LineQueue::Refusal::clientFull);
+        QVERIFY(queue.submit(other, request("CR0", "first")) == LineQueue::Refusal::none);
+        // A second client asking the same waits for the same exchange.
+        const auto same = queue.addClient("http", "same");
+        QVERIFY(queue.submit(same, request("CR0", "second")) == LineQueue::Refusal::none);
+
+        const QList<QByteArray> replies{"\x06", "80\r", "\x06", "\x06", "025.0 026.0 025.5\r"};
+        for (const QByteArray &reply : replies) {
+            const qsizetype before = port.written.size();
+            QVERIFY(waitUntil([&] { return port.written.size() > before; }));
+            port.receive(reply);
+        }
+        // Each client one request in turn; the poll when nobody else waits.
+        QCOMPARE(port.written, QByteArray("C0A\rCR0\rC0B\rC0C\rCR6\r"));
+        QVERIFY(waitUntil([&] { return answers.size() == 6; }));
+        QCOMPARE(answers.mid(0, 3), (QStringList{"C0A=\x06", "first=80\r", "second=80\r"}));
+
+        // The temperatures just read answer their query from memory, the power state read
+        // before the set commands does not; a set command makes every reading stale.
+        answers.clear();
+        QVERIFY(queue.submit(other, request("CR6", "remembered")) == LineQueue::Refusal::none);
+        QVERIFY(waitUntil([&] { return answers.size() == 1; }));
+        QCOMPARE(answers, QStringList{"remembered=025.0 026.0 025.5\r"});
+        QCOMPARE(port.written.count('\r'), 5);
+        QVERIFY(queue.submit(other, request("CR0", "stale")) == LineQueue::Refusal::none);
+        QVERIFY(waitUntil([&] { return port.written.endsWith("CR6\rCR0\r"); }));
+        port.receive("80\r");
+        QVERIFY(queue.submit(other, request("C00", "on")) == LineQueue::Refusal::none);
+        QVERIFY(waitUntil([&] { return port.written.endsWith("C00\r"); }));
+        port.receive("\x06");
+        QVERIFY(queue.submit(other, request("CR6", "fresh")) == LineQueue::Refusal::none);
+        QVERIFY(waitUntil([&] { return port.written.endsWith("C00\rCR6\r"); }));
+        port.receive("027.0 026.0 025.5\r");
+        QVERIFY(waitUntil([&] { return answers.size() == 4; }));
+        QCOMPARE(answers.last(), QString("fresh=027.0 026.0 025.5\r"));
+    }
+
+    // --- PJLink ---------------------------------------------------------------------------
+
+    void everyMappingRowOnTheLineAndInTheAnswer() {
+        struct Step {
+            const char *command;
+            const char *answer;
+            const char *line;
+        };
+        const Step inStandby[] = {
+            {"POWR ?", "0", "CR0"},
+            {"INPT ?", "11", "CR1"}, // input 1, and no Computer 1 input chosen here yet
+            {"LAMP ?", "1234 0", "CR3 CR0"},
+            {"ERST ?", "000000", "CR0"},
+            {"INPT 31", "ERR3", "CR0"}, // inputs and mutes only while on
+            {"AVMT 31", "ERR3", "CR0"},
+            {"POWR 1", "OK", "CR0 C00"},
+            {"POWR ?", "3", "CR0"}, // the warm-up lasts far longer than these steps
+            {"POWR 0", "ERR3", "CR0"},
+        };
+        const Step whileOn[] = {
+            {"POWR 1", "OK", "CR0 C00"},
+            {"INPT 12", "OK", "CR0 C06"}, {"INPT ?", "12", "CR1"},
+            {"INPT 21", "OK", "CR0 C07"}, {"INPT ?", "21", "CR1"},
+            {"INPT 22", "OK", "CR0 C34"}, {"INPT ?", "22", "CR1"},
+            {"INPT 23", "OK", "CR0 C54"}, {"INPT ?", "23", "CR1"},
+            {"INPT 24", "OK", "CR0 C51"}, {"INPT ?", "24", "CR1"},
+            {"INPT 31", "OK", "CR0 C04"}, {"INPT ?", "31", "CR1"},
+            {"INPT 11", "OK", "CR0 C50"}, {"INPT ?", "11", "CR1"},
+            {"AVMT ?", "30", ""},
+            {"AVMT 11", "OK", "CR0 C0D"}, {"AVMT ?", "11", ""},
+            {"AVMT 10", "OK", "CR0 C0E"},
+            {"AVMT 21", "OK", "CR0 C0B"}, {"AVMT ?", "21", ""},
+            {"AVMT 20", "OK", "CR0 C0C"},
+            {"AVMT 31", "OK", "CR0 C0D C0B"}, {"AVMT ?", "31", ""},
+            {"AVMT 30", "OK", "CR0 C0E C0C"}, {"AVMT ?", "30", ""},
+            {"LAMP ?", "1234 1", "CR3 CR0"},
+            {"INST ?", "11 12 21 22 23 24 31", ""},
+            {"NAME ?", "Room 4 projector", ""},
+            {"INF1 ?", "TAVO", ""},
+            {"INF2 ?", "QT735", ""},
+            {"INFO ?", "", ""},
+            {"CLSS ?", "1", ""},
+            {"POWR 0", "OK", "CR0 C01"},
+            {"POWR ?", "2", "CR0"},
+            {"POWR 1", "ERR3", "CR0"}, // cooling down
+            // Undefined commands and parameters out of range: nothing on the line.
+            {"ABCD ?", "ERR1", ""},
+            {"powr ?", "ERR1", ""},
+            {"POWR 2", "ERR2", ""},
+            {"POWR C00", "ERR2", ""},
+            {"INPT 13", "ERR2", ""},
+            {"INST 1", "ERR2", ""},
+        };
+        Simulator sim({"--warmup", "1500", "--cooldown", "60000"});
+        ServerRig rig(sim.device, [](ServerOptions &options) { options.pjlinkName = "Room 4 projector"; });
+        QVERIFY(rig.started);
+        Client client(rig.portOf("pjlink"));
+        QCOMPARE(client.line(), QByteArray("PJLINK 0"));
+        // The answer, and the projector's commands the simulator heard for it.
+        auto failure = [&](const Step &step) -> QString {
+            const QByteArray expected = "%1" + QByteArray(step.command).left(4) + "=" + step.answer;
+            const QByteArray answer = client.ask("%1" + QByteArray(step.command));
+            const QString heard = sim.fresh();
+            if (answer == expected && heard == step.line)
+                return {};
+            return QString("%1: answered \"%2\", the line heard \"%3\"").arg(step.command, answer, heard);
+        };
+        for (const Step &step : inStandby) {
+            const QString why = failure(step);
+            QVERIFY2(why.isEmpty(), qPrintable(why));
+        }
+        QVERIFY(waitUntil([&] { return client.ask("%1POWR ?") == "%1POWR=1"; }, 10000));
+        sim.fresh();
+        for (const Step &step : whileOn) {
+            const QString why = failure(step);
+            QVERIFY2(why.isEmpty(), qPrintable(why));
+        }
+        QCOMPARE(client.ask("%2POWR ?"), QByteArray("%2POWR=ERR1"));
+    }
+
+    void authenticationComesBeforeAnyCommand() {
+        Simulator sim;
+        ServerRig rig(sim.device, [](ServerOptions &options) { options.pjlinkSession.password = "pass word"; });
+        Client right(rig.portOf("pjlink"));
+        const QByteArray greeting = right.line();
+        QVERIFY(QRegularExpression("^PJLINK 1 [0-9a-f]{8}$").match(greeting).hasMatch());
+        QCOMPARE(right.ask(digest(greeting, "pass word") + "%1POWR ?"), QByteArray("%1POWR=0"));
+        QCOMPARE(right.ask("%1CLSS ?"), QByteArray("%1CLSS=1")); // the digest only once
+
+        Client wrong(rig.portOf("pjlink")), bare(rig.portOf("pjlink")), replayed(rig.portOf("pjlink"));
+        const QByteArray wrongGreeting = wrong.line();
+        QVERIFY(wrongGreeting != greeting);
+        QCOMPARE(wrong.ask(digest(wrongGreeting, "pass word\n") + "%1POWR ?"), QByteArray("PJLINK ERRA"));
+        bare.line();
+        QCOMPARE(bare.ask("%1POWR ?"), QByteArray("PJLINK ERRA"));
+        replayed.line();
+        QCOMPARE(replayed.ask(digest(greeting, "pass word") + "%1POWR ?"), QByteArray("PJLINK ERRA"));
+        for (Client *refused : {&wrong, &bare, &replayed})
+            QVERIFY(refused->closedByServer());
+        QCOMPARE(sim.fresh(), QString("CR0"));
+        QCOMPARE(rig.log.filter("authentication refused").size(), 3);
+        QVERIFY(!rig.logged("pass word"));
+    }
+
+    void projectorFaultsSilenceAndAFullQueue() {
+        PlayedProjector projector;
+        QByteArray power = "10"; // power abnormality
+        projector.answer = [&](const QByteArray &command) -> QByteArray {
+            if (command == "CR0")
+                return power.isEmpty() ? QByteArray() : power + '\r';
+            return command == "CR3" ? "00100\r" : "\x06";
+        };
+        ServerRig rig(projector.pty.slavePath());
+        Client client(rig.portOf("pjlink"));
+        client.line();
+        QCOMPARE(client.ask("%1POWR ?"), QByteArray("%1POWR=ERR4"));
+        QCOMPARE(client.ask("%1ERST ?"), QByteArray("%1ERST=000002"));
+        QCOMPARE(client.ask("%1POWR 1"), QByteArray("%1POWR=ERR4"));
+        QCOMPARE(projector.heard.last(), QByteArray("CR0")); // C00 never sent
+        power = "88";
+        QCOMPARE(client.ask("%1ERST ?"), QByteArray("%1ERST=002000"));
+        QCOMPARE(client.ask("%1LAMP ?"), QByteArray("%1LAMP=100 0"));
+        power = "81";
+        QCOMPARE(client.ask("%1ERST ?"), QByteArray("%1ERST=020000"));
+        power = "04"; // no state the panel knows
+        QCOMPARE(client.ask("%1POWR ?"), QByteArray("%1POWR=ERR4"));
+        power.clear(); // silence: the reply timeout passes
+        QCOMPARE(client.ask("%1POWR ?"), QByteArray("%1POWR=ERR4"));
+
+        // 64 requests on the line and waiting; the rest are refused at once.
+        power = "80";
+        QVERIFY(waitUntil([&] { return !rig.server->queue().line().holdingBack(); }));
+        const auto crowdAsks = [&](int count, const QByteArray &command) {
+            projector.holding = true;
+            projector.heard.clear();
+            std::vector<std::unique_ptr<Client>> crowd;
+            for (int i = 0; i < count; ++i)
+                crowd.push_back(std::make_unique<Client>(rig.portOf("pjlink")));
+            for (auto &one : crowd)
+                one->line();
+            for (auto &one : crowd) // all at once, with no event handled in between
+                one->socket.write(command + '\r');
+            return crowd;
+        };
+        const auto answered = [](const auto &crowd, const char *answer) {
+            return std::count_if(crowd.begin(), crowd.end(), [&](auto &one) { return one->received == answer; });
+        };
+        {
+            const auto crowd = crowdAsks(70, "%1POWR 1");
+            QVERIFY(waitUntil([&] { return answered(crowd, "%1POWR=ERR3\r") == 6; }));
+            QVERIFY(waitUntil([&] { return projector.heard.size() == 1; }));
+            projector.release();
+            QVERIFY(waitUntil([&] { return answered(crowd, "%1POWR=OK\r") == 64; }, 10000));
+            QCOMPARE(projector.heard.count("C00"), 64); // set commands are never merged
+        }
+        { // the same query asked 41 times at once: those waiting share one exchange
+            const auto crowd = crowdAsks(41, "%1POWR ?");
+            QVERIFY(waitUntil([&] { return projector.heard.size() == 1; }));
+            projector.release();
+            QVERIFY(waitUntil([&] { return answered(crowd, "%1POWR=0\r") == 41; }, 10000));
+            QVERIFY2(projector.heard.size() <= 2, qPrintable(QString::number(projector.heard.size())));
+        }
+    }
+
+    void fiftyClientsShareTheLineOneCommandAtATime() {
+        PlayedProjector projector;
+        int hours = 0;
+        projector.answer = [&](const QByteArray &command) -> QByteArray {
+            if (command == "CR3")
+                return QByteArray::number(++hours).rightJustified(5, '0') + '\r';
+            return command == "CR0" ? "00\r" : command == "CR1" ? "3\r" : "?\r";
+        };
+        ServerRig rig(projector.pty.slavePath());
+        // Each client asks 20 times, going round the five queries from its own place; the
+        // lamp hours count up at every reading, so a reading can reach only those who asked.
+        const QByteArray queries[] = {"LAMP", "POWR", "INPT", "ERST", "NAME"};
+        const QByteArray values[] = {"", "1", "31", "000000", "TAVO QT735"};
+        std::vector<std::unique_ptr<Client>> clients;
+        QStringList wrong;
+        std::set<int> lampHours;
+        int answers = 0;
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 50; ++i) {
+            Client &client = *clients.emplace_back(std::make_unique<Client>(rig.portOf("pjlink")));
+            QObject::connect(&client.socket, &QTcpSocket::readyRead, &client.socket, [&, i, asked = 0]() mutable {
+                for (qsizetype end; (end = client.received.indexOf('\r')) >= 0; client.received.remove(0, end + 1)) {
+                    const QByteArray answer = client.received.left(end);
+                    if (!answer.startsWith("PJLINK")) { // the greeting starts the round
+                        const int kind = (i + asked++) % 5;
+                        const QByteArray expected = "%1" + queries[kind] + "=" + values[kind];
+                        if (kind == 0 && answer.startsWith(expected) && answer.endsWith(" 1"))
+                            lampHours.insert(answer.mid(7).chopped(2).toInt());
+                        else if (answer != expected)
+                            wrong << QString("client %1: %2").arg(i).arg(answer);
+                        ++answers;
+                    }
+                    if (asked < 20)
+                        client.socket.write("%1" + queries[(i + asked) % 5] + " ?\r");
+                }
+            });
+        }
+        QVERIFY(waitUntil([&] { return answers == 1000; }, 60000));
+        const double seconds = clock.nsecsElapsed() / 1e9;
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join('\n')));
+        QVERIFY(!lampHours.empty() && *lampHours.rbegin() == hours); // the last reading reached its askers
+        QCOMPARE(projector.mostUnanswered, 1);
+        qInfo("50 clients x 20 queries: %.2f s, %.0f queries/s, %lld commands on the line", seconds, 1000 / seconds,
+              qlonglong(projector.heard.size()));
+    }
+
+    void hostileInputLeavesTheServerServing() {
+        Simulator sim;
+        ServerRig rig(sim.device);
+        const quint16 port = rig.portOf("pjlink");
+        auto stillServes = [&] {
+            Client client(port);
+            client.line();
+            return client.ask("%1POWR ?") == "%1POWR=0";
+        };
+        QVERIFY(waitUntil([&] { return rig.logged("projector line: opened"); }));
+        const auto openFiles = [] { return QDir("/proc/self/fd").count(); };
+        const auto filesBefore = openFiles();
+        auto closesAfter = [&](const QByteArray &bytes) {
+            Client client(port);
+            client.line();
+            client.socket.write(bytes);
+            return client.closedByServer();
+        };
+        QRandomGenerator random(735);
+        for (int i = 0; i < 10; ++i) {
+            QByteArray noise(65536, Qt::Uninitialized);
+            random.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+            noise[0] = '\0'; // no header the noise could happen to make
+            QVERIFY(closesAfter(noise));
+        }
+        QVERIFY(closesAfter(QByteArray(1 << 20, 'A')));
+        QVERIFY(closesAfter("%1NAME " + QByteArray(129, 'x') + '\r')); // 137 bytes with its CR
+        {
+            Client client(port);
+            client.line();
+            QCOMPARE(client.ask("%1NAME " + QByteArray(128, 'x')), QByteArray("%1NAME=ERR2")); // 136 bytes
+            QCOMPARE(client.ask("%1POWR \x01"), QByteArray("%1POWR=ERR1"));
+            QCOMPARE(client.ask("%1POWR ?\x80"), QByteArray("%1POWR=ERR1"));
+            QCOMPARE(client.ask("%1POWR ?\r\n%1INPT ?"), QByteArray("%1POWR=0")); // CR LF clients
+            QCOMPARE(client.line(), QByteArray("%1INPT=11"));
+        }
+        { // half a line, then gone; a whole query, then gone before its answer
+            Client half(port), early(port);
+            half.socket.write("%1PO");
+            early.socket.write("%1LAMP ?\r");
+            QVERIFY(waitUntil([&] { return half.socket.bytesToWrite() == 0 && early.socket.bytesToWrite() == 0; }));
+        }
+        for (int round = 0; round < 10; ++round) { // a thousand connects and drops
+            std::vector<std::unique_ptr<QTcpSocket>> sockets;
+            for (int i = 0; i < 100; ++i) {
+                sockets.push_back(std::make_unique<QTcpSocket>());
+                sockets.back()->connectToHost(QHostAddress::LocalHost, port);
+            }
+            QVERIFY(waitUntil([&] {
+                return std::all_of(sockets.begin(), sockets.end(), [](auto &s) { return s->state() == QAbstractSocket::ConnectedState; });
+            }));
+        }
+        // Every connection let go of, and the server still there for the next client.
+        QVERIFY2(waitUntil([&] { return openFiles() <= filesBefore; }),
+                 qPrintable(QString("%1 files open, %2 before").arg(openFiles()).arg(filesBefore)));
+        QVERIFY(stillServes());
+        // Only mapped commands ever reached the line.
+        for (const QString &command : sim.fresh().split(' '))
+            QVERIFY2(command == "CR0" || command == "CR1" || command == "CR3", qPrintable(command));
+    }
+
+    // A client that sends its last line and closes its sending side still gets the answer;
+    // a client that sends and never reads makes the server hold no more than a bounded amount;
+    // one address may hold only so many connections.
+    void clientsAreAnsweredAndBounded() {
+        Simulator sim;
+        ServerRig rig(sim.device, [](ServerOptions &options) {
+            options.pjlinkConnections.perAddress = 3;
+            options.pjlinkConnections.loopbackExempt = false;
+            options.pjlinkSession.limits.idleMs = 300;
+        });
+        const quint16 port = rig.portOf("pjlink");
+        {
+            Client halfClosed(port);
+            halfClosed.line();
+            halfClosed.socket.write("%1POWR ?\r%1LAMP ?\r");
+            QVERIFY(waitUntil([&] { return halfClosed.socket.bytesToWrite() == 0; }));
+            ::shutdown(int(halfClosed.socket.socketDescriptor()), SHUT_WR);
+            QVERIFY(halfClosed.closedByServer());
+            QCOMPARE(halfClosed.received, QByteArray("%1POWR=0\r%1LAMP=1234 0\r"));
+        }
+        {
+            Client a(port), b(port), c(port), d(port);
+            QVERIFY(d.closedByServer());
+            QVERIFY(d.received.isEmpty());
+            QCOMPARE(a.line(), QByteArray("PJLINK 0"));
+            QVERIFY(rig.logged("3 connections open from that address"));
+        }
+        QVERIFY(waitUntil([&] { return rig.server->clients("pjlink") == 0; }));
+        { // 4 MB of queries, never read: the server stops taking lines, then closes it for idling
+            QTcpSocket flood;
+            flood.connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(flood.waitForConnected(3000));
+            flood.setReadBufferSize(1); // takes nothing, so the server's answers pile up on its side
+            QByteArray queries;
+            while (queries.size() < 4 * 1024 * 1024)
+                queries += "%1NAME ?\r";
+            flood.write(queries);
+            QVERIFY(waitUntil([&] { return rig.logged("closed: no command for 0.3 s"); }, 15000));
+            QVERIFY(waitUntil([&] { return rig.server->clients("pjlink") == 0; }, 15000)); // gone for real
+        }
+    }
+
+    void lostPortAnswersErr4UntilTheDeviceIsBack() {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("qt735");
+        auto sim = std::make_unique<Simulator>(QStringList{"--link", link, "--unplug-after", "2"});
+        ServerRig rig(link);
+        Client client(rig.portOf("pjlink"));
+        client.line();
+        QCOMPARE(client.ask("%1POWR ?"), QByteArray("%1POWR=0"));
+        QCOMPARE(client.ask("%1POWR ?"), QByteArray("%1POWR=ERR4")); // unplugged under it
+        QCOMPARE(client.ask("%1POWR ?"), QByteArray("%1POWR=ERR4")); // no device to reopen
+        sim = std::make_unique<Simulator>(QStringList{"--link", link});
+        QCOMPARE(client.ask("%1POWR ?"), QByteArray("%1POWR=0"));
+        QVERIFY(rig.logged("projector line: answers again"));
+    }
+
+    // A projector whose first reply comes after the timeout: that reply is nobody's answer,
+    // through tavo-send and through the server alike.
+    void aLateReplyIsNeverAnotherCommandsAnswer() {
+        const QStringList slowToWake{"--first-reply-delay", "1100", "--reply-delay", "200"};
+        {
+            Simulator sim(slowToWake);
+            QProcess send;
+            send.start(qEnvironmentVariable("TAVO_SEND"),
+                       {"-p", sim.device, "-b", "9600", "--json", "status", "lamp-time", "temp", "input-mode"});
+            QVERIFY(send.waitForFinished(20000));
+            QCOMPARE(send.exitCode(), 1);
+            const QList<QByteArray> lines = send.readAllStandardOutput().trimmed().split('\n');
+            QCOMPARE(lines.size(), 4);
+            const QJsonObject status = QJsonDocument::fromJson(lines[0]).object();
+            QCOMPARE(status["ok"].toBool(), false);
+            const QStringList expected{"", "01234\r", "025.0 026.0 025.5\r", "1\r"};
+            for (int i = 1; i < 4; ++i) {
+                const QJsonObject object = QJsonDocument::fromJson(lines[i]).object();
+                QCOMPARE(object["reply"].toString(), expected[i]);
+                QVERIFY(object["ok"].toBool());
+            }
+        }
+        {
+            Simulator sim(slowToWake);
+            ServerRig rig(sim.device);
+            Client client(rig.portOf("pjlink"));
+            client.line();
+            QCOMPARE(client.ask("%1POWR ?"), QByteArray("%1POWR=ERR4")); // its reply comes too late
+            QCOMPARE(client.ask("%1LAMP ?"), QByteArray("%1LAMP=1234 0"));
+            QCOMPARE(client.ask("%1INPT ?"), QByteArray("%1INPT=11"));
+            QCOMPARE(client.ask("%1POWR 1"), QByteArray("%1POWR=OK"));
+        }
+    }
+
+    // --- the line front end ---------------------------------------------------------------
+
+    // The panel through the line front end, a PJLink client and the poll at once: every
+    // reply reaches the one who asked. Two raw clients hammering never see each other's.
+    void nothingCrossesBetweenClients() {
+        PlayedProjector projector;
+        int readings = 0; // every reading differs from every other
+        projector.answer = [&](const QByteArray &command) -> QByteArray {
+            ++readings;
+            if (command == "CR3")
+                return QByteArray::number(10000 + readings) + '\r';
+            if (command == "CR6")
+                return QByteArray::number(100 + readings % 900).rightJustified(3, '0') + ".0 030.0 031.0\r";
+            if (command == "CR0")
+                return "00\r";
+            if (command == "CR1")
+                return "3\r";
+            return "\x06";
+        };
+        ServerRig rig(projector.pty.slavePath(), [](ServerOptions &options) {
+            options.line = ListenAddress{QHostAddress::LocalHost, 0};
+            options.pollSeconds = 1;
+        });
+        const QString line = QStringLiteral("socket://127.0.0.1:%1").arg(rig.portOf("line"));
+
+        // Two raw clients: one reads lamp hours, one temperatures, as fast as they can.
+        struct Raw {
+            std::unique_ptr<Client> client;
+            QByteArray query;
+            int answers = 0;
+            QStringList wrong;
+        };
+        Raw raws[2] = {{std::make_unique<Client>(rig.portOf("line")), "CR3", 0, {}},
+                       {std::make_unique<Client>(rig.portOf("line")), "CR6", 0, {}}};
+        for (Raw &raw : raws) {
+            QObject::connect(&raw.client->socket, &QTcpSocket::readyRead, &raw.client->socket, [&raw] {
+                for (qsizetype end; (end = raw.client->received.indexOf('\r')) >= 0;
+                     raw.client->received.remove(0, end + 1)) {
+                    const QByteArray reply = raw.client->received.left(end);
+                    const bool fits = raw.query == "CR3" ? reply.size() == 5 : reply.size() == 17;
+                    if (!fits)
+                        raw.wrong << QString::fromLatin1(reply);
+                    if (++raw.answers < 300)
+                        raw.client->socket.write(raw.query + '\r');
+                }
+            });
+            raw.client->socket.write(raw.query + '\r');
+        }
+        // A PJLink controller polling power and lamp.
+        Client controller(rig.portOf("pjlink"));
+        controller.line();
+        int pjlinkAnswers = 0;
+        QStringList pjlinkWrong;
+        QObject::connect(&controller.socket, &QTcpSocket::readyRead, &controller.socket, [&] {
+            for (qsizetype end; (end = controller.received.indexOf('\r')) >= 0; controller.received.remove(0, end + 1)) {
+                const QByteArray answer = controller.received.left(end);
+                const bool lamp = pjlinkAnswers % 2 == 0;
+                if (lamp ? !QRegularExpression("^%1LAMP=1\\d{4} 1$").match(answer).hasMatch() : answer != "%1POWR=1")
+                    pjlinkWrong << QString::fromLatin1(answer);
+                if (++pjlinkAnswers < 100)
+                    controller.socket.write(pjlinkAnswers % 2 == 0 ? "%1LAMP ?\r" : "%1POWR ?\r");
+            }
+        });
+        controller.socket.write("%1LAMP ?\r");
+        // The panel on the same server, reading status and lamp hours between them.
+        DeviceRig panel(line);
+        MessageBoxCloser boxes;
+        panel.form->Form_Load();
+        QVERIFY(waitUntil([&] { return panel.port.portOpen(); }));
+        QLabel *statusBox = panel.form->Label25;
+        QStringList panelWrong;
+        for (int i = 0; i < 10; ++i) {
+            const bool lamp = i % 2;
+            panel.click(lamp ? "Command46" : "Command44");
+            const bool decoded = waitUntil([&] {
+                return lamp ? statusBox->text().endsWith("Hour Use") : statusBox->text() == " Power ON";
+            });
+            if (!decoded)
+                panelWrong << statusBox->text();
+            panel.form->Timer4_Timer(); // clears the display for the next one
+        }
+        QVERIFY(waitUntil([&] { return raws[0].answers == 300 && raws[1].answers == 300 && pjlinkAnswers == 100; }, 30000));
+        QVERIFY2(panelWrong.isEmpty(), qPrintable(panelWrong.join(" | ")));
+        QVERIFY2(pjlinkWrong.isEmpty(), qPrintable(pjlinkWrong.join(" | ")));
+        QVERIFY2(raws[0].wrong.isEmpty() && raws[1].wrong.isEmpty(),
+                 qPrintable((raws[0].wrong + raws[1].wrong).join(" | ")));
+        QVERIFY(boxes.texts.isEmpty());
+        QCOMPARE(projector.mostUnanswered, 1);
+    }
+
+    // --- HTTP -----------------------------------------------------------------------------
+
+    void theHttpApiAnswersAsTavoSendDoes() {
+        Simulator sim;
+        ServerRig rig(sim.device, [](ServerOptions &options) {
+            options.http = ListenAddress{QHostAddress::LocalHost, 0};
+            options.pollSeconds = 60; // one round at start
+            options.queue.maxAgeMs = 1000;
+        });
+        const QString base = QStringLiteral("http://127.0.0.1:%1").arg(rig.portOf("http"));
+        QNetworkAccessManager web;
+        const auto call = [&](QNetworkRequest request, const QByteArray &method, const QByteArray &body = {}) {
+            QNetworkReply *reply = web.sendCustomRequest(request, method, body);
+            (void)waitUntil([reply] { return reply->isFinished(); });
+            reply->deleteLater();
+            return std::pair{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+        };
+        QWebSocket events;
+        QList<QJsonObject> received;
+        QObject::connect(&events, &QWebSocket::textMessageReceived, &events,
+                         [&](const QString &text) { received << QJsonDocument::fromJson(text.toUtf8()).object(); });
+        events.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/events").arg(rig.portOf("http"))));
+        QVERIFY(waitUntil([&] { return !received.isEmpty(); }));
+        QCOMPARE(received.first()["type"].toString(), QString("status"));
+
+        QVERIFY(waitUntil([&] { return rig.server->readings().reading(u"temperatures").taken.isValid(); }));
+        const auto [statusCode, statusBody] = call(QNetworkRequest(QUrl(base + "/api/status")), "GET");
+        QCOMPARE(statusCode, 200);
+        const QJsonObject status = QJsonDocument::fromJson(statusBody).object();
+        QCOMPARE(status["power"]["value"].toString(), QString("standby"));
+        QCOMPARE(status["lamp_hours"]["value"].toInt(), 1234);
+        QCOMPARE(status["temperatures"]["value"].toArray().size(), 3);
+        QCOMPARE(status["input"]["status"].toString(), QString("Input 1"));
+        QVERIFY(status["power"]["age"].toDouble() >= 0);
+        QCOMPARE(status["line"]["answers"].toBool(), true);
+
+        QNetworkRequest post(QUrl(base + "/api/commands"));
+        post.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+        const auto [setCode, setBody] = call(post, "POST", R"({"command": "power-on"})");
+        QCOMPARE(setCode, 200);
+        const QJsonObject set = QJsonDocument::fromJson(setBody).object();
+        QCOMPARE(set.keys(), (QStringList{"action", "command", "error", "ms", "ok", "port", "reply", "sent", "shown",
+                                          "status", "value"}));
+        QCOMPARE(set["command"].toString(), QString("C00"));
+        QCOMPARE(set["ok"].toBool(), true);
+        QCOMPARE(sim.fresh().section(' ', -1), QString("C00"));
+        // The power-on made every reading stale: the status goes to the projector again.
+        const auto [queryCode, queryBody] = call(post, "POST", R"({"command": "CR0"})");
+        QCOMPARE(QJsonDocument::fromJson(queryBody).object()["value"].toString(), QString("countdown"));
+        QCOMPARE(sim.fresh(), QString("CR0"));
+        const auto [refusedCode, refusedBody] = call(post, "POST", R"({"command": "XX"})");
+        QCOMPARE(QJsonDocument::fromJson(refusedBody).object()["ok"].toBool(), false);
+        QCOMPARE(call(post, "POST", R"({"command": "Power-On"})").first, 400);
+
+        // Every exchange reaches the events socket, whoever caused it.
+        Client controller(rig.portOf("pjlink"));
+        controller.line();
+        QCOMPARE(controller.ask("%1INPT ?"), QByteArray("%1INPT=11"));
+        QVERIFY(waitUntil([&] {
+            return std::any_of(received.begin(), received.end(), [](const QJsonObject &event) {
+                return event["front_end"] == "pjlink" && event["result"]["command"] == "CR1" &&
+                       event["transcript"]["rx"] == " 1  [CR] " && event["transcript"]["status_box"] == " Input 1";
+            });
+        }));
+
+        const auto [metricsCode, metrics] = call(QNetworkRequest(QUrl(base + "/metrics")), "GET");
+        QCOMPARE(metricsCode, 200);
+        QVERIFY(metrics.contains("\ntavo_lamp_seconds 4442400\n"));
+        QVERIFY(metrics.contains("tavo_commands_total{front_end=\"pjlink\"} 1\n"));
+        QVERIFY(metrics.contains("tavo_power_state{state=\"countdown\"} 1\n"));
+        QVERIFY(metrics.contains("tavo_clients{front_end=\"events\"} 1\n"));
+
+        // A page of another site, and a name this server is not known by.
+        QNetworkRequest foreign = post;
+        foreign.setRawHeader("Origin", "http://192.0.2.66");
+        QCOMPARE(call(foreign, "POST", R"({"command": "power-off"})").first, 403);
+        QNetworkRequest rebound(QUrl(base + "/api/status"));
+        rebound.setRawHeader("Host", "attacker.example:8735");
+        QCOMPARE(call(rebound, "GET").first, 421);
+        QVERIFY(!sim.fresh().contains("C01"));
+    }
+
+    void httpAccessRules_data() {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("loopback");
+        QTest::addColumn<QByteArray>("password"); // set on the server
+        QTest::addColumn<bool>("publicRead");
+        QTest::addColumn<QByteArray>("authorization");
+        QTest::addColumn<int>("status");
+        const QByteArray right = "Basic " + QByteArray("x:secret").toBase64();
+        const QByteArray wrong = "Basic " + QByteArray("x:guess").toBase64();
+        QTest::newRow("local change, no password set") << QByteArray("POST") << "/api/commands" << true << QByteArray() << false << QByteArray() << 0;
+        QTest::newRow("local change, password set") << QByteArray("POST") << "/api/commands" << true << QByteArray("secret") << false << QByteArray() << 401;
+        QTest::newRow("remote change with it") << QByteArray("POST") << "/api/commands" << false << QByteArray("secret") << false << right << 0;
+        QTest::newRow("remote change, wrong one") << QByteArray("POST") << "/api/commands" << false << QByteArray("secret") << false << wrong << 401;
+        QTest::newRow("remote change, read-only server") << QByteArray("POST") << "/api/commands" << false << QByteArray() << true << QByteArray() << 403;
+        QTest::newRow("remote metrics, open") << QByteArray("GET") << "/metrics" << false << QByteArray() << true << QByteArray() << 0;
+        QTest::newRow("remote page, read-only server") << QByteArray("GET") << "/" << false << QByteArray() << true << QByteArray() << 403;
+        QTest::newRow("remote status, password") << QByteArray("GET") << "/api/status" << false << QByteArray("secret") << false << QByteArray() << 401;
+        QTest::newRow("remote status, bearer") << QByteArray("GET") << "/api/status" << false << QByteArray("secret") << false << QByteArray("Bearer secret") << 0;
+    }
+    void httpAccessRules() {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, path);
+        QFETCH(bool, loopback);
+        QFETCH(QByteArray, password);
+        QFETCH(bool, publicRead);
+        QFETCH(QByteArray, authorization);
+        QFETCH(int, status);
+        const HttpRules rules{password, publicRead, {"192.0.2.7"}};
+        const HttpVerdict verdict = judge(rules, {method, path, loopback, "192.0.2.7:8735", "", authorization});
+        QCOMPARE(verdict.status, status);
+    }
+
+    // --- the program ----------------------------------------------------------------------
+
+    void commandLineAndStart() {
+        QTemporaryDir empty;
+        const auto run = [&](const QStringList &arguments, QByteArray *err = nullptr) {
+            QProcess process;
+            process.setProcessEnvironment(isolated(empty.path()));
+            process.start(qEnvironmentVariable("TAVO_SERVER"), arguments);
+            const bool ended = process.waitForFinished(5000);
+            if (err)
+                *err = process.readAllStandardError();
+            return ended ? process.exitCode() : -1;
+        };
+        QFile crlf(empty.filePath("crlf")), control(empty.filePath("control"));
+        QVERIFY(crlf.open(QIODevice::WriteOnly) && control.open(QIODevice::WriteOnly));
+        crlf.write("pass word\r\n");
+        control.write("pass\tword\n");
+        crlf.close();
+        control.close();
+        QByteArray err;
+        QCOMPARE(run({"--port", "/dev/null", "--port", "2"}), 64);
+        QCOMPARE(run({"--port", "/dev/null", "--pjlink", "localhost"}), 64);
+        QCOMPARE(run({"--port", "/dev/null", "--password", "a", "--password-file", "/dev/null"}), 64);
+        QCOMPARE(run({"--port", "/dev/null", "--password-file", "/nonexistent"}), 66);
+        QCOMPARE(run({"--port", "/dev/null", "--password-file", control.fileName()}, &err), 64);
+        QVERIFY2(err.contains("control character"), err.constData());
+        QCOMPARE(run({"--port", "/dev/null", "--http", "0.0.0.0:0"}, &err), 78); // no password, not read-only
+        QVERIFY2(err.contains("--http-password-file"), err.constData());
+        QCOMPARE(run({"--port", "/dev/null", "--http", "off", "--line", "0.0.0.0:0"}, &err), 78);
+        QVERIFY2(err.contains("--line-allow"), err.constData());
+
+        // No --port: the port and speed the panel stored; the bridge's --listen still works;
+        // a password file written on Windows.
+        Simulator sim;
+        QTemporaryDir config;
+        QFile file(config.filePath("TAVO.conf"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[StartUP]\nComPort=2\nBaudRate=96\n[Ports]\nCOM2=" + sim.device.toLatin1() + "\n");
+        file.close();
+        ServerProcess server({"--listen", "127.0.0.1:0", "--password-file", crlf.fileName()}, config.path());
+        Client client(server.port);
+        const QByteArray greeting = client.line();
+        QCOMPARE(client.ask(digest(greeting, "pass word") + "%1POWR ?"), QByteArray("%1POWR=0"));
+        server.process.terminate();
+        QVERIFY(server.process.waitForFinished(5000));
+        QCOMPARE(server.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(server.process.exitCode(), 0);
+    }
+
+    // The program itself: a client writing 10 MB of queries and never reading leaves its
+    // memory flat, and the idle close then really ends the connection.
+    void aClientThatNeverReadsCannotGrowTheServer() {
+        Simulator sim;
+        ServerProcess server({"--port", sim.device, "--baud", "9600", "--pjlink", "127.0.0.1:0", "--pjlink-idle", "2"});
+        QVERIFY(server.port != 0);
+        Client warm(server.port);
+        warm.line();
+        QCOMPARE(warm.ask("%1POWR ?"), QByteArray("%1POWR=0"));
+        const qint64 atRest = server.residentKiB();
+        QTcpSocket flood;
+        flood.setReadBufferSize(1);
+        flood.connectToHost(QHostAddress::LocalHost, server.port);
+        QVERIFY(flood.waitForConnected(3000));
+        QByteArray queries;
+        while (queries.size() < 10 * 1024 * 1024)
+            queries += "%1NAME ?\r";
+        flood.write(queries);
+        qint64 most = atRest;
+        QVERIFY(waitUntil(
+            [&] {
+                most = std::max(most, server.residentKiB());
+                return server.log.contains("closed: no command for 2 s");
+            },
+            20000));
+        QVERIFY(waitUntil([&] { return flood.state() == QAbstractSocket::UnconnectedState; }, 15000));
+        qInfo("resident memory at rest %lld KiB, at most %lld KiB while flooded", atRest, most);
+        QVERIFY2(most - atRest < 8 * 1024, qPrintable(QString("%1 KiB more").arg(most - atRest)));
+    }
+};
+
+QTEST_MAIN(TavoServer)
+#include "test_tavo_server.moc"
