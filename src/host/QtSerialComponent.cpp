@@ -8,7 +8,6 @@
 #include <QSerialPort>
 #include <QTcpSocket>
 #include <QTimer>
-#include <QUrl>
 
 namespace {
 
@@ -176,11 +175,11 @@ void QtSerialComponent::openSerial(const QString &device) {
 }
 
 QTcpSocket *QtSerialComponent::startSocket(const QString &device) {
-    const QUrl url(device);
-    if (url.host().isEmpty() || url.port() <= 0)
+    const std::optional<SocketAddress> address = socketAddress(device);
+    if (!address)
         throw PortError(PortError::Kind::NotFound, QStringLiteral("%1: not a host:port address.").arg(device));
     auto *socket = new QTcpSocket(this);
-    socket->connectToHost(url.host(), static_cast<quint16>(url.port()));
+    socket->connectToHost(address->host, address->port);
     return socket;
 }
 
