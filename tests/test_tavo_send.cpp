@@ -141,17 +141,34 @@ private slots:
         QCOMPARE(missing.exitCode, 2);
         QVERIFY(missing.err.contains(absent.toUtf8() + ": no such device."));
         QCOMPARE(missing.lines(), QStringList(absent + "\tCR0\t-\tnot sent: " + absent + ": no such device."));
+    }
 
-        // Usage errors are found before any port is tried: the absent device never is.
-        const QList<QStringList> usageErrors = {
-            {"--frob", "status"},     {"-b", "4800", "status"}, {"not-a-button"}, {}, {""},
-            {"-t", "soon", "status"}, {"-p", "16", "status"}};
-        for (const QStringList &arguments : usageErrors) {
-            const Run run = tavoSend(QStringList{"-p", absent} + arguments);
-            QCOMPARE(run.exitCode, 64);
-            QVERIFY(run.out.isEmpty());
-            QVERIFY2(!run.err.isEmpty() && !run.err.contains("no such device"), run.err.constData());
-        }
+    // Usage errors are found before any port is tried: the absent device never is.
+    void usageErrorsAreFoundBeforeAnyPortIsTried_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("says"); // part of the complaint
+        QTest::newRow("unknown option") << QStringList{"--frob", "status"} << QByteArray("frob");
+        QTest::newRow("speed") << QStringList{"-b", "4800", "status"} << QByteArray("4800");
+        QTest::newRow("timeout") << QStringList{"-t", "soon", "status"} << QByteArray("soon");
+        QTest::newRow("port number") << QStringList{"-p", "16", "status"} << QByteArray("16");
+        QTest::newRow("no command") << QStringList{} << QByteArray("no COMMAND");
+        QTest::newRow("empty command") << QStringList{""} << QByteArray("empty");
+        QTest::newRow("unknown action") << QStringList{"not-a-button"} << QByteArray("not-a-button");
+        // Not raw codes for the projector: an action name in capitals, or capitalised.
+        QTest::newRow("action in capitals") << QStringList{"STATUS"} << QByteArray("did you mean status?");
+        QTest::newRow("action capitalised") << QStringList{"Power-off"} << QByteArray("did you mean power-off?");
+        QTest::newRow("control character") << QStringList{"CR\t0"} << QByteArray("printable ASCII");
+        QTest::newRow("line feed") << QStringList{"CR0\n"} << QByteArray("printable ASCII");
+        QTest::newRow("beyond ASCII") << QStringList{"CF BRIGHT 0\u00e92"} << QByteArray("printable ASCII");
+    }
+    void usageErrorsAreFoundBeforeAnyPortIsTried() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, says);
+        const Run run = tavoSend(QStringList{"-p", absent} + arguments);
+        QCOMPARE(run.exitCode, 64);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.startsWith("tavo-send: ") && run.err.contains(says) && !run.err.contains("no such device"),
+                 run.err.constData());
     }
 
     void twentyPortsAtOnceEachInItsOwnOrder() {

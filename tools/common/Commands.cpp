@@ -3,13 +3,22 @@
 #include "panel/Actions.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
-// A carriage return inside a command would put two commands on the line for one reply,
-// and a character beyond Latin-1 has no byte to go out as.
-bool goesOutAsWritten(const QString &code) {
-    return std::all_of(code.begin(), code.end(), [](QChar c) { return c != u'\r' && c.unicode() <= 0xFF; });
+// The projector's codes are printable ASCII. A carriage return inside a command would put
+// two commands on the line for one reply, another control character is a slip the projector
+// would only answer with an error, and a character beyond ASCII was never meant for it.
+bool isPrintableAscii(QChar c) { return c >= u' ' && c <= u'~'; }
+
+// The action a word names when case is ignored: "STATUS" or "Power-off" is a slip in
+// writing a name, not a code (the projector's codes are never one of its actions' names).
+std::optional<QString> actionNamedIgnoringCase(const QString &word) {
+    for (const panel::Action &action : panel::actions())
+        if (action.name.compare(word, Qt::CaseInsensitive) == 0)
+            return action.name;
+    return std::nullopt;
 }
 
 } // namespace
@@ -31,10 +40,20 @@ std::variant<QList<Command>, QString> commandsFrom(const QStringList &arguments)
             commands.append({*code, argument});
             continue;
         }
-        if (!goesOutAsWritten(argument))
-            return QStringLiteral("\"%1\" cannot go out as written: write the code without its carriage "
-                                  "return, in ASCII")
-                .arg(argument);
+        if (const auto name = actionNamedIgnoringCase(argument))
+            return QStringLiteral("\"%1\" is not an action name: names are in lower case (did you mean %2?)")
+                .arg(argument, *name);
+        if (const auto bad = std::find_if_not(argument.begin(), argument.end(), isPrintableAscii);
+            bad != argument.end()) {
+            // Shown with the character replaced, so that a control character does not act on the terminal.
+            QString shown = argument;
+            std::replace_if(
+                shown.begin(), shown.end(), [](QChar c) { return !isPrintableAscii(c); }, u'?');
+            return QStringLiteral("\"%1\" cannot go out as written: character %2 is a control character or "
+                                  "not ASCII (write the code in printable ASCII, without its carriage return)")
+                .arg(shown)
+                .arg(bad - argument.begin() + 1);
+        }
         commands.append({argument, QString()});
     }
     return commands;

@@ -14,8 +14,8 @@ struct Command {
     QString action; // the action name it was given by, or empty for a raw code
 };
 
-// The commands, in order; a string is the usage error (unknown action name, empty command,
-// a command that cannot go out as written).
+// The commands, in order; a string is the usage error (unknown action name, an action name
+// in another case, empty command, a command that is not printable ASCII).
 std::variant<QList<Command>, QString> commandsFrom(const QStringList &arguments);
 
 // The text of --list: how names are made, then every name with its code and its button.
