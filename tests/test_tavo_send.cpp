@@ -160,6 +160,18 @@ private slots:
         QTest::newRow("control character") << QStringList{"CR\t0"} << QByteArray("printable ASCII");
         QTest::newRow("line feed") << QStringList{"CR0\n"} << QByteArray("printable ASCII");
         QTest::newRow("beyond ASCII") << QStringList{"CF BRIGHT 0\u00e92"} << QByteArray("printable ASCII");
+        QTest::newRow("socket without port")
+            << QStringList{"-p", "socket://127.0.0.1", "status"} << QByteArray("socket://host:port");
+        QTest::newRow("socket port 0") << QStringList{"-p", "socket://127.0.0.1:0", "status"}
+                                       << QByteArray("socket://host:port");
+        QTest::newRow("socket port 65536")
+            << QStringList{"-p", "socket://127.0.0.1:65536", "status"} << QByteArray("socket://host:port");
+        QTest::newRow("socket without host")
+            << QStringList{"-p", "socket://:4001", "status"} << QByteArray("socket://host:port");
+        QTest::newRow("port twice") << QStringList{"-p", absent, "status"} << QByteArray("twice");
+        // Without [Ports], port 1 is the platform's first serial device.
+        QTest::newRow("number and its device")
+            << QStringList{"-p", "1", "-p", "/dev/ttyS0", "status"} << QByteArray("same device");
     }
     void usageErrorsAreFoundBeforeAnyPortIsTried() {
         QFETCH(QStringList, arguments);

@@ -5,6 +5,7 @@
 #include "link/StoredNumber.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,6 +24,15 @@ std::optional<int> portNumber(const QString &text) {
     if (!ok || text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); }))
         return std::nullopt;
     return number;
+}
+
+// What tells two ports apart: the file a device path leads to (a stable name under
+// /dev/serial/by-id and the ttyUSB0 it points to are one port), or a socket's host and port.
+QString sameDeviceKey(const QString &device) {
+    if (const auto address = socketAddress(device))
+        return QStringLiteral("socket://%1:%2").arg(address->host.toLower()).arg(address->port);
+    const QString file = QFileInfo(device).canonicalFilePath();
+    return file.isEmpty() ? device : file;
 }
 
 } // namespace
@@ -86,9 +96,20 @@ std::variant<Line, QString> resolveLine(const QCommandLineParser &parser, const 
                     .arg(port);
             line.ports.append({port, portDeviceName(*number, store)});
         } else {
+            if (isSocketDevice(port) && !socketAddress(port))
+                return QStringLiteral("\"%1\" is not a socket://host:port address (a host, and a port 1 to 65535)")
+                    .arg(port);
             line.ports.append({port, port});
         }
     }
+    // A port worked twice at once would only be refused as busy, by itself.
+    for (qsizetype i = 0; i < line.ports.size(); ++i)
+        for (qsizetype j = 0; j < i; ++j)
+            if (sameDeviceKey(line.ports[i].device) == sameDeviceKey(line.ports[j].device))
+                return line.ports[i].given == line.ports[j].given
+                           ? QStringLiteral("port %1 is given twice: give each port once").arg(line.ports[i].given)
+                           : QStringLiteral("ports %1 and %2 are the same device: give each port once")
+                                 .arg(line.ports[j].given, line.ports[i].given);
 
     if (parser.isSet(baudOption)) {
         const QString rate = parser.value(baudOption);

@@ -44,7 +44,9 @@ struct Line {
 };
 
 // The ports and line settings asked for; without --port, the port the panel stored, and
-// without --baud, the stored speed as the panel reads it. A string is the usage error.
+// without --baud, the stored speed as the panel reads it. A string is the usage error: a
+// port number out of range, a socket:// name without a host or a usable port, one device
+// named twice, a speed that is not one of the two.
 std::variant<Line, QString> resolveLine(const QCommandLineParser &parser, const SettingsStore &store);
 
 } // namespace cli
