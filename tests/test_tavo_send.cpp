@@ -57,13 +57,17 @@ struct Run {
     }
 };
 
-// Runs tavo-send with its settings in `configHome` (an empty private folder by default).
-Run tavoSend(const QStringList &arguments, const QString &configHome = QString()) {
+// Runs tavo-send with its settings in `configHome` (an empty private folder by default),
+// its stdout read by the test or sent to the file `standardOutput`.
+Run tavoSend(const QStringList &arguments, const QString &configHome = QString(),
+             const QString &standardOutput = QString()) {
     QTemporaryDir empty;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_CONFIG_HOME", configHome.isEmpty() ? empty.path() : configHome);
     QProcess process;
     process.setProcessEnvironment(environment);
+    if (!standardOutput.isEmpty())
+        process.setStandardOutputFile(standardOutput, QIODevice::Append);
     QElapsedTimer clock;
     clock.start();
     process.start(qEnvironmentVariable("TAVO_SEND"), arguments);
@@ -181,6 +185,21 @@ private slots:
         QVERIFY(run.out.isEmpty());
         QVERIFY2(run.err.startsWith("tavo-send: ") && run.err.contains(says) && !run.err.contains("no such device"),
                  run.err.constData());
+    }
+
+    // A full disk or a closed file under stdout: what the run found is lost, and the exit
+    // status and stderr say so, whatever happened on the line.
+    void outputThatCannotBeWrittenIsAFailure() {
+        Simulator sim({"--pty"});
+        for (const QStringList &arguments : {QStringList{"-p", sim.endpoints.value(0), "status"},
+                                             QStringList{"--json", "-p", sim.endpoints.value(0), "status"},
+                                             QStringList{"--list"}, QStringList{"--help"}}) {
+            const Run run = tavoSend(arguments, QString(), "/dev/full");
+            // One complaint, however many lines were lost.
+            QVERIFY2(run.exitCode == 74 && run.err.startsWith("tavo-send: cannot write to standard output: ") &&
+                         run.err.count('\n') == 1,
+                     qPrintable(QString("%1: exit %2, %3").arg(arguments.join(' ')).arg(run.exitCode).arg(run.err)));
+        }
     }
 
     void twentyPortsAtOnceEachInItsOwnOrder() {

@@ -8,7 +8,9 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace cli {
 
@@ -35,7 +37,26 @@ QString sameDeviceKey(const QString &device) {
     return file.isEmpty() ? device : file;
 }
 
+bool outputLost = false;
+
 } // namespace
+
+void print(const QByteArray &text) {
+    if (text.isEmpty())
+        return;
+    const bool written = std::fwrite(text.constData(), 1, size_t(text.size()), stdout) == size_t(text.size());
+    // At once, so a pipe (jq, a log shipper) sees each line as it happens; a full disk or a
+    // closed file shows here too.
+    if (std::fflush(stdout) == 0 && written)
+        return;
+    const int error = errno;
+    if (!outputLost)
+        complain(
+            QStringLiteral("cannot write to standard output: %1").arg(QString::fromLocal8Bit(std::strerror(error))));
+    outputLost = true;
+}
+
+bool outputFailed() { return outputLost; }
 
 void complain(const QString &message) {
     std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(message));
@@ -66,12 +87,13 @@ std::optional<int> parse(QCommandLineParser &parser, const QStringList &argument
         return exitUsage;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return 0;
+        print(parser.helpText().toUtf8());
+        return outputFailed() ? exitIoError : 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {
-        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()), TAVO_VERSION);
-        return 0;
+        print(
+            QStringLiteral("%1 %2\n").arg(QCoreApplication::applicationName(), QStringLiteral(TAVO_VERSION)).toUtf8());
+        return outputFailed() ? exitIoError : 0;
     }
     return std::nullopt;
 }

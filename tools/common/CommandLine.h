@@ -16,6 +16,8 @@ namespace cli {
 
 // sysexits.h: the command was used incorrectly.
 constexpr int exitUsage = 64;
+// sysexits.h: an error while doing I/O on some file, here standard output.
+constexpr int exitIoError = 74;
 
 // Adds -h/--help and -V/--version.
 void addStandardOptions(QCommandLineParser &parser);
@@ -25,12 +27,19 @@ void addStandardOptions(QCommandLineParser &parser);
 void addLineOptions(QCommandLineParser &parser, bool onePortOnly = false);
 
 // Parses the arguments and answers --help and --version. Returns the exit status to end
-// with at once (0 after help or version, exitUsage with the parser's complaint on stderr),
-// or nothing when the program goes on.
+// with at once (0 after help or version, exitIoError when they could not be written,
+// exitUsage with the parser's complaint on stderr), or nothing when the program goes on.
 std::optional<int> parse(QCommandLineParser &parser, const QStringList &arguments);
 
 // Prints "<program>: <message>" on stderr.
 void complain(const QString &message);
+
+// Writes `text` to stdout at once. When it cannot be written (a full disk, a closed file),
+// says so on stderr, the first time only.
+void print(const QByteArray &text);
+
+// Some output to stdout was lost: the program ends with exitIoError.
+bool outputFailed();
 
 // One port to work: as the user wrote it, and the device that stands for it.
 struct Port {

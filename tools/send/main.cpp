@@ -11,13 +11,12 @@
 
 #include <QCoreApplication>
 
-#include <cstdio>
 #include <memory>
 #include <vector>
 
 namespace {
 
-// Exit statuses besides 0 and cli::exitUsage.
+// Exit statuses besides 0, cli::exitUsage and cli::exitIoError.
 constexpr int exitUnanswered = 1;    // some command got no good answer
 constexpr int exitPortNotOpened = 2; // some port could not be opened
 
@@ -29,11 +28,7 @@ const QString jsonOption = QStringLiteral("json");
 const QString listOption = QStringLiteral("list");
 const QString listPortsOption = QStringLiteral("list-ports");
 
-void print(const QByteArray &line) {
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    // Each line as it happens, so a pipe (jq, a log shipper) sees it at once.
-    std::fflush(stdout);
-}
+using cli::print;
 
 void addOptions(QCommandLineParser &parser) {
     parser.setApplicationDescription(QStringLiteral(
@@ -43,7 +38,7 @@ void addOptions(QCommandLineParser &parser) {
         "--list shows them all) or a raw protocol code written as it goes on the line, without the carriage "
         "return (e.g. CR0, \"CF BRIGHT 042\"). One carriage return is added.\n"
         "Exit status: 0 when every command on every port got a reply, 1 when some command got none, 2 when some "
-        "port could not be opened, 64 for a usage error."));
+        "port could not be opened, 64 for a usage error, 74 when the output could not be written."));
     cli::addStandardOptions(parser);
     cli::addLineOptions(parser);
     parser.addOption({{QStringLiteral("t"), timeoutOption},
@@ -92,7 +87,7 @@ int listPorts(const SettingsStore &store) {
         print(QStringLiteral("\nNo port number reaches %1 yet; to reach it, add to TAVO.conf:\n%2\n")
                   .arg(unreached->device, unreached->entry)
                   .toUtf8());
-    return 0;
+    return cli::outputFailed() ? cli::exitIoError : 0;
 }
 
 } // namespace
@@ -108,7 +103,7 @@ int main(int argc, char *argv[]) {
     const QtSettingsStore store;
     if (parser.isSet(listOption)) {
         print(actionList().toUtf8());
-        return 0;
+        return cli::outputFailed() ? cli::exitIoError : 0;
     }
     if (parser.isSet(listPortsOption))
         return listPorts(store);
@@ -163,6 +158,9 @@ int main(int argc, char *argv[]) {
     QCoreApplication::exec();
     runs.clear(); // closes the ports
 
+    // Whatever else went wrong, what the run found was lost on the way out.
+    if (cli::outputFailed())
+        return cli::exitIoError;
     if (notOpened)
         return exitPortNotOpened;
     return unanswered ? exitUnanswered : 0;
