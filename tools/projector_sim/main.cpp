@@ -15,7 +15,6 @@
 #include <optional>
 #include <vector>
 
-
 namespace {
 
 std::optional<qint64> parseCount(const QCommandLineParser &parser, const QString &name, qint64 max) {
@@ -74,6 +73,10 @@ int main(int argc, char *argv[]) {
         {QStringLiteral("wire-log"),
          QStringLiteral("Append every byte received, unchanged, to <file> (one projector only)."),
          QStringLiteral("file")},
+        {QStringLiteral("announce-power"),
+         QStringLiteral("Print \"POWER <state>\" on stdout at each change of the power state, when it happens: "
+                        "countdown and cooling on a command, on and standby when the warm-up or the cool-down runs "
+                        "out.")},
         {{QStringLiteral("v"), QStringLiteral("verbose")}, QStringLiteral("Trace traffic on stderr.")},
     });
     parser.process(app);
@@ -131,8 +134,7 @@ int main(int argc, char *argv[]) {
     options.baud = int(*baud);
     options.replyDelayMs = int(*replyDelay);
     if (parser.isSet(QStringLiteral("first-reply-delay"))) {
-        const auto first =
-            parseCount(parser, QStringLiteral("first-reply-delay"), std::numeric_limits<int>::max());
+        const auto first = parseCount(parser, QStringLiteral("first-reply-delay"), std::numeric_limits<int>::max());
         if (!first)
             return 2;
         options.firstReplyDelayMs = int(*first);
@@ -148,6 +150,7 @@ int main(int argc, char *argv[]) {
     options.logPath = parser.value(QStringLiteral("log"));
     options.wireLogPath = parser.value(QStringLiteral("wire-log"));
     options.verbose = parser.isSet(QStringLiteral("verbose"));
+    options.announcePower = parser.isSet(QStringLiteral("announce-power"));
 
     if (!cli::quitOnTerminationSignals(app)) {
         std::perror("tavo-projector-sim: signal setup");

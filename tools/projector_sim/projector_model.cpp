@@ -242,6 +242,14 @@ void ProjectorModel::enterState(PowerState state) {
         m_deadline = m_now + m_config.warmupMs;
     else if (state == PowerState::Cooling)
         m_deadline = m_now + m_config.cooldownMs;
+    if (m_powerObserver)
+        m_powerObserver(state);
+}
+
+std::optional<qint64> ProjectorModel::nextPowerChangeAt() const {
+    if (m_state == PowerState::CountDown || m_state == PowerState::Cooling)
+        return m_deadline;
+    return std::nullopt;
 }
 
 // A zero warm-up or cool-down completes at the very moment it starts.

@@ -43,6 +43,8 @@
 #include <QtGlobal>
 
 #include <array>
+#include <functional>
+#include <optional>
 
 namespace tavo::sim {
 
@@ -85,6 +87,14 @@ public:
     void setSilent(bool silent) { m_config.silent = silent; }
     PowerState powerState() const { return m_state; }
 
+    // When the warm-up or the cool-down under way runs out, on the model's clock; nothing
+    // while the power state waits for a command.
+    std::optional<qint64> nextPowerChangeAt() const;
+
+    // Told of every change of the power state, in order, as the model makes it: on a
+    // command, or when the clock is moved past the end of a warm-up or cool-down.
+    void onPowerChange(std::function<void(PowerState)> observer) { m_powerObserver = std::move(observer); }
+
 private:
     enum class LampMode { Normal, High, Eco };
     using Temperatures = std::array<int, 3>; // tenths of a degree
@@ -115,6 +125,7 @@ private:
 
     QByteArray m_line;
     bool m_overflow = false;
+    std::function<void(PowerState)> m_powerObserver;
 };
 
 } // namespace tavo::sim

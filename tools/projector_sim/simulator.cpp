@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -55,6 +56,12 @@ Simulator::Simulator(const SimulatorOptions &options, QObject *parent)
     m_sendTimer.setSingleShot(true);
     m_sendTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_sendTimer, &QTimer::timeout, this, &Simulator::sendDueBytes);
+    if (m_options.announcePower) {
+        m_model.onPowerChange([this](PowerState state) { announcePowerState(state); });
+        m_powerTimer.setSingleShot(true);
+        m_powerTimer.setTimerType(Qt::PreciseTimer);
+        connect(&m_powerTimer, &QTimer::timeout, this, &Simulator::followPowerClock);
+    }
 }
 
 Simulator::~Simulator() { closeDevice(); }
@@ -274,13 +281,14 @@ void Simulator::handleBytes(QByteArrayView bytes) {
         if (!exchange.reply.isEmpty())
             scheduleReply(exchange.reply);
     }
+    followPowerClock();
 }
 
 void Simulator::scheduleReply(const QByteArray &reply) {
     trace(">>", reply);
     const qint64 now = m_clock.nsecsElapsed();
-    const int delayMs = !m_answeredOnce && m_options.firstReplyDelayMs >= 0 ? m_options.firstReplyDelayMs
-                                                                             : m_options.replyDelayMs;
+    const int delayMs =
+        !m_answeredOnce && m_options.firstReplyDelayMs >= 0 ? m_options.firstReplyDelayMs : m_options.replyDelayMs;
     m_answeredOnce = true;
     qint64 due = now + qint64(delayMs) * kNsPerMs;
     // Replies leave in the order their commands came, however long each one waits.
@@ -333,6 +341,40 @@ void Simulator::unplug() {
     std::fflush(stdout);
     if (m_options.verbose)
         std::fprintf(stderr, "tavo-projector-sim: device unplugged after %d commands\n", m_commandCount);
+}
+
+// "POWER on", or "POWER 127.0.0.1:5003 on" among several projectors: in the words tavo-send
+// gives the status reply's value.
+void Simulator::announcePowerState(PowerState state) {
+    const char *word = "standby";
+    switch (state) {
+    case PowerState::Standby:
+        word = "standby";
+        break;
+    case PowerState::CountDown:
+        word = "countdown";
+        break;
+    case PowerState::On:
+        word = "on";
+        break;
+    case PowerState::Cooling:
+        word = "cooling";
+        break;
+    }
+    std::fprintf(stdout, "POWER %s%s\n", tag().constData(), word);
+    std::fflush(stdout);
+}
+
+// The model moves on only when asked. To announce the end of a warm-up or a cool-down when
+// it happens, rather than at the next command, it is asked then too.
+void Simulator::followPowerClock() {
+    if (!m_options.announcePower)
+        return;
+    m_model.advanceTo(m_clock.elapsed());
+    if (const std::optional<qint64> at = m_model.nextPowerChangeAt())
+        m_powerTimer.start(int(std::clamp<qint64>(*at - m_clock.elapsed(), 0, std::numeric_limits<int>::max())));
+    else
+        m_powerTimer.stop();
 }
 
 void Simulator::closeDevice() {

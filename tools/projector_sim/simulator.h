@@ -31,10 +31,12 @@ struct SimulatorOptions {
     int baud = 9600;
     int replyDelayMs = 0;
     int firstReplyDelayMs = -1; // the first reply's wait instead, when 0 or more
-    int unplugAfter = 0; // commands before the device disappears, 0 = never
+    int unplugAfter = 0;        // commands before the device disappears, 0 = never
     QString logPath;
     QString wireLogPath; // every byte received, unchanged: CRs, LFs and empty lines included
     bool verbose = false;
+    // Print "POWER <state>" on stdout at each change of the power state, when it happens.
+    bool announcePower = false;
     // Several projectors share this process (and the log, if any): each log line, trace
     // and UNPLUGGED line then names the address of the projector it is about.
     bool tagged = false;
@@ -73,6 +75,8 @@ private:
     void sendDueBytes();
     void writeToDevice(const QByteArray &bytes);
     void unplug();
+    void announcePowerState(PowerState state);
+    void followPowerClock();
     void closeDevice();
     void logCommand(const QByteArray &command);
     void trace(const char *direction, const QByteArray &bytes) const;
@@ -92,6 +96,9 @@ private:
     std::deque<PendingByte> m_pending;
     qint64 m_lineFreeNs = 0;
     QTimer m_sendTimer;
+
+    // With announcePower: fires when the warm-up or cool-down under way runs out.
+    QTimer m_powerTimer;
 
     // pty transport
     int m_master = -1;
