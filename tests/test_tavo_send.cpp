@@ -205,13 +205,16 @@ private slots:
     void twentyPortsAtOnceEachInItsOwnOrder() {
         QTemporaryDir dir;
         const QString log = dir.filePath("log");
-        Simulator live({"--tcp", "0", "--count", "18", "--reply-delay", "300", "--log", log}, 18);
+        // Each live projector holds its first reply for 3 s, ten times what opening all the
+        // ports and sending the first commands may take on a busy machine; the wait for a
+        // reply is longer still.
+        Simulator live({"--tcp", "0", "--count", "18", "--first-reply-delay", "3000", "--log", log}, 18);
         Simulator silent({"--tcp", "0", "--silent"});
         QCOMPARE(live.endpoints.size(), 18);
         QStringList ports = live.endpoints;
         ports.insert(5, silent.endpoints.value(0));
         ports.insert(12, absent);
-        QStringList arguments{"--json", "status", "lamp-time"};
+        QStringList arguments{"--json", "-t", "5000", "status", "lamp-time"};
         for (const QString &port : ports)
             arguments << "-p" << port;
         const Run run = tavoSend(arguments);
