@@ -86,16 +86,14 @@ private slots:
             sent += piece.size();
             QCoreApplication::processEvents();
         }
-        QTRY_VERIFY(rig.form->RxBuffer.isFull());
+        // Every byte has arrived: kept up to the collection's capacity, the rest counted as dropped.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.form->RxBuffer.size() + rig.form->RxBuffer.dropped(), sent, 30000);
         QCOMPARE(rig.form->RxBuffer.size(), ReceivedText::capacity);
         QVERIFY(rig.form->Label12->text().size() <= Form1::transcriptShown);
         QVERIFY(rig.port.portOpen());
 
         // The next exchange starts clean and is shown and decoded as usual.
-        rig.pty.readFromProgram(1, 50);
         Module1::TxCommand = QStringLiteral("CR0\r");
-        // Let what is still in flight arrive, then start afresh.
-        QTest::qWait(50);
         QVERIFY(rig.form->Hyouji(Module1::TxCommand, 1));
         QCOMPARE(rig.pty.readFromProgram(4), QByteArray("CR0\r"));
         rig.pty.writeToProgram("20\r");
