@@ -79,6 +79,15 @@ struct Simulator {
         const QByteArray all = contents(dir.filePath("line.log"));
         return QString::fromLatin1(all.mid(std::exchange(seen, all.size()))).trimmed().replace('\n', ' ');
     }
+    // With --announce-power: waits for "POWER <state>".
+    bool announces(const QByteArray &state) {
+        return waitUntil([&] {
+            while (process.canReadLine())
+                if (process.readLine().trimmed() == "POWER " + state)
+                    return true;
+            return false;
+        });
+    }
 };
 
 // The projector played by the test: answers each command by `answer` (empty: silence) after
@@ -303,7 +312,7 @@ private slots:
             {"INPT 31", "ERR3", "CR0"}, // inputs and mutes only while on
             {"AVMT 31", "ERR3", "CR0"},
             {"POWR 1", "OK", "CR0 C00"},
-            {"POWR ?", "3", "CR0"}, // the warm-up lasts far longer than these steps
+            {"POWR ?", "3", "CR0"}, // warming up
             {"POWR 0", "ERR3", "CR0"},
         };
         const Step whileOn[] = {
@@ -340,30 +349,38 @@ private slots:
             {"INPT 13", "ERR2", ""},
             {"INST 1", "ERR2", ""},
         };
-        Simulator sim({"--warmup", "1500", "--cooldown", "60000"});
-        ServerRig rig(sim.device, [](ServerOptions &options) { options.pjlinkName = "Room 4 projector"; });
-        QVERIFY(rig.started);
-        Client client(rig.portOf("pjlink"));
-        QCOMPARE(client.line(), QByteArray("PJLINK 0"));
         // The answer, and the projector's commands the simulator heard for it.
-        auto failure = [&](const Step &step) -> QString {
-            const QByteArray expected = "%1" + QByteArray(step.command).left(4) + "=" + step.answer;
-            const QByteArray answer = client.ask("%1" + QByteArray(step.command));
-            const QString heard = sim.fresh();
-            if (answer == expected && heard == step.line)
-                return {};
-            return QString("%1: answered \"%2\", the line heard \"%3\"").arg(step.command, answer, heard);
+        const auto failures = [](Simulator &sim, Client &client, const auto &steps) {
+            QStringList failed;
+            for (const Step &step : steps) {
+                const QByteArray expected = "%1" + QByteArray(step.command).left(4) + "=" + step.answer;
+                const QByteArray answer = client.ask("%1" + QByteArray(step.command));
+                const QString heard = sim.fresh();
+                if (answer != expected || heard != step.line)
+                    failed << QString("%1: answered \"%2\", the line heard \"%3\"").arg(step.command, answer, heard);
+            }
+            return failed.join('\n');
         };
-        for (const Step &step : inStandby) {
-            const QString why = failure(step);
-            QVERIFY2(why.isEmpty(), qPrintable(why));
+        const auto naming = [](ServerOptions &options) { options.pjlinkName = "Room 4 projector"; };
+        { // a warm-up that outlasts the steps
+            Simulator sim({"--warmup", "600000"});
+            ServerRig rig(sim.device, naming);
+            QVERIFY(rig.started);
+            Client client(rig.portOf("pjlink"));
+            QCOMPARE(client.line(), QByteArray("PJLINK 0"));
+            const QString failed = failures(sim, client, inStandby);
+            QVERIFY2(failed.isEmpty(), qPrintable(failed));
         }
-        QVERIFY(waitUntil([&] { return client.ask("%1POWR ?") == "%1POWR=1"; }, 10000));
+        // On at once, and a cool-down that outlasts the steps.
+        Simulator sim({"--warmup", "0", "--cooldown", "600000", "--announce-power"});
+        ServerRig rig(sim.device, naming);
+        Client client(rig.portOf("pjlink"));
+        client.line();
+        QCOMPARE(client.ask("%1POWR 1"), QByteArray("%1POWR=OK"));
+        QVERIFY(sim.announces("on"));
         sim.fresh();
-        for (const Step &step : whileOn) {
-            const QString why = failure(step);
-            QVERIFY2(why.isEmpty(), qPrintable(why));
-        }
+        const QString failed = failures(sim, client, whileOn);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QCOMPARE(client.ask("%2POWR ?"), QByteArray("%2POWR=ERR1"));
     }
 
