@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 
 #include "http/Access.h"
+#include "port_dialog/Form2.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -18,6 +19,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QPushButton>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
@@ -919,6 +921,35 @@ private slots:
         QVERIFY(server.process.waitForFinished(5000));
         QCOMPARE(server.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(server.process.exitCode(), 0);
+    }
+
+    // A panel on the same machine finds the port held: it names the server and the [Ports]
+    // line that reaches the projector through it, which then works.
+    void thePanelIsToldHowToReachAProjectorTheServerHolds() {
+        Simulator sim;
+        ServerProcess server({"--port", sim.device, "--baud", "9600", "--pjlink", "127.0.0.1:0", "--line", "127.0.0.1:0"});
+        QVERIFY(waitUntil([&] { return server.log.contains("for the projector's own commands"); }));
+        const QString line =
+            QRegularExpression("listening on (127.0.0.1:\\d+) for the projector's own").match(server.log).captured(1);
+        QVERIFY(!line.isEmpty());
+        MessageBoxCloser boxes;
+        {
+            DeviceRig panel(sim.device);
+            Form2 *dialog = Form2::showModeless(*panel.form);
+            dialog->Option_Click(3); // COM1, the projector's device
+            QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+            QVERIFY(waitUntil([&] { return !boxes.texts.isEmpty(); }));
+        }
+        QCOMPARE(boxes.texts.value(0), QString("Retry Comport"));
+        const QString told = boxes.informative.value(0);
+        QVERIFY2(told.contains(QString("tavo-server (process %1)").arg(server.process.processId())) &&
+                     told.contains("COM1=socket://" + line),
+                 qPrintable(told));
+        DeviceRig panel("socket://" + line);
+        panel.form->Form_Load();
+        QVERIFY(waitUntil([&] { return panel.port.portOpen(); }));
+        panel.click("Command44");
+        QVERIFY(waitUntil([&] { return panel.form->Label25->text() == " Stand by"; }));
     }
 
     // The program itself: a client writing 10 MB of queries and never reading leaves its

@@ -1,6 +1,7 @@
 #include "host/QtSerialComponent.h"
 
 #include "host/PortDirectory.h"
+#include "host/PortHolder.h"
 #include "host/PortError.h"
 #include "host/SettingsStore.h"
 
@@ -22,7 +23,8 @@ int baudRateOf(const QString &settings) {
     return baud;
 }
 
-PortError openFailure(const QString &device, QSerialPort::SerialPortError error, const QString &qtText) {
+PortError openFailure(const QString &device, int portNumber, QSerialPort::SerialPortError error,
+                      const QString &qtText) {
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
         return {PortError::Kind::NotFound, QStringLiteral("%1: no such device.").arg(device)};
@@ -35,7 +37,9 @@ PortError openFailure(const QString &device, QSerialPort::SerialPortError error,
                     QStringLiteral("%1: permission denied. The user needs access to the serial devices "
                                    "(on Debian: membership of the dialout group).")
                         .arg(device)};
-        return {PortError::Kind::Busy, QStringLiteral("%1: the device is in use by another program.").arg(device)};
+        const QString advice = busyPortAdvice(device, portNumber);
+        return {PortError::Kind::Busy, QStringLiteral("%1: the device is in use by another program.%2")
+                                           .arg(device, advice.isEmpty() ? QString() : QLatin1Char(' ') + advice)};
     }
     default:
         return {PortError::Kind::Refused, QStringLiteral("%1: %2.").arg(device, qtText)};
@@ -151,7 +155,8 @@ void QtSerialComponent::openSerial(const QString &device) {
     port->setStopBits(QSerialPort::OneStop);
     port->setFlowControl(QSerialPort::NoFlowControl);
     if (!port->open(QIODevice::ReadWrite)) {
-        const PortError failure = openFailure(device, port->error(), port->errorString());
+        const PortError failure =
+            openFailure(device, m_namedDevice.isEmpty() ? m_commPort : 0, port->error(), port->errorString());
         delete port;
         throw failure;
     }

@@ -7,11 +7,13 @@
 #include "Termination.h"
 
 #include "host/PortDirectory.h"
+#include "host/PortHolder.h"
 #include "host/QtSerialComponent.h"
 #include "host/SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonObject>
 
 #include <csignal>
 #include <cstdio>
@@ -267,8 +269,18 @@ int main(int argc, char *argv[]) {
         logLine(QStringLiteral("warning: no PJLink password, and %1 is reachable from other machines: anyone who can "
                                "reach it can work the projector")
                     .arg(projector.address(QStringLiteral("pjlink"))));
+    // A panel turned away from the busy device reads where the projector can be reached.
+    QString record;
+    if (!isSocketDevice(device)) {
+        QJsonObject listeners;
+        for (const char *frontEnd : {"line", "pjlink", "http"})
+            listeners.insert(QLatin1String(frontEnd), projector.address(QLatin1String(frontEnd)));
+        record = writeServerRecord(device, listeners);
+    }
     const int status = QCoreApplication::exec();
     logLine(QStringLiteral("stopping"));
     projector.stop();
+    if (!record.isEmpty())
+        QFile::remove(record);
     return status;
 }
