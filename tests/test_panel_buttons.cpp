@@ -10,6 +10,7 @@
 #include "port_dialog/Form2.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QPainter>
@@ -57,6 +58,55 @@ QColor backgroundSeen(const QImage &panel, const QWidget *widget, const Form1 *f
     return most == counts.end() ? QColor() : QColor::fromRgb(most->first);
 }
 
+// The colours a dark desktop theme gives every window: light text on near-black.
+QPalette darkDesktop() {
+    const QColor dark(53, 53, 53), darker(42, 42, 42), light(240, 240, 240);
+    QPalette palette(light, dark, dark.lighter(), dark.darker(), dark, light, light, darker, dark);
+    palette.setColor(QPalette::ButtonText, light);
+    return palette;
+}
+
+// Sets the application's palette for as long as it lives, as a desktop theme does before
+// the first window is built.
+class DesktopPalette {
+public:
+    explicit DesktopPalette(const QPalette &palette) : m_saved(QApplication::palette()) {
+        QApplication::setPalette(palette);
+    }
+    ~DesktopPalette() { QApplication::setPalette(m_saved); }
+
+private:
+    QPalette m_saved;
+};
+
+// The paper and the ink of a widget in a picture of its window: the colour most of its
+// contents show, and the colour most of the rest shows (where the strokes of the letters
+// are solid, they are exactly the text's colour; their smoothed edges are many colours).
+struct PaperAndInk {
+    QColor paper;
+    QColor ink;
+};
+
+PaperAndInk paperAndInk(const QImage &window, const QWidget *widget) {
+    const QRect contents = widget->contentsRect().translated(widget->mapTo(widget->window(), QPoint(0, 0)));
+    const qreal scale = window.devicePixelRatio();
+    const QRect inPicture = QTransform::fromScale(scale, scale).mapRect(contents);
+    std::map<QRgb, int> counts;
+    for (int y = inPicture.top(); y <= inPicture.bottom(); ++y)
+        for (int x = inPicture.left(); x <= inPicture.right(); ++x)
+            ++counts[window.pixel(x, y)];
+    const auto commonest = [&counts] {
+        const auto most = std::max_element(counts.begin(), counts.end(),
+                                           [](const auto &a, const auto &b) { return a.second < b.second; });
+        return most == counts.end() ? QRgb(0) : most->first;
+    };
+    PaperAndInk seen;
+    seen.paper = QColor::fromRgb(commonest());
+    counts.erase(seen.paper.rgb());
+    seen.ink = counts.empty() ? QColor() : QColor::fromRgb(commonest());
+    return seen;
+}
+
 } // namespace
 
 class PanelButtons : public QObject {
@@ -88,6 +138,8 @@ private slots:
     void arrowButtons();
     void displayIsEmptyAtStart();
     void framesWithoutAColourTakeTheButtonFace();
+    void darkDesktopKeepsTheDesignsColours_data();
+    void darkDesktopKeepsTheDesignsColours();
 };
 
 void PanelButtons::clickSendsItsCommand_data() {
@@ -525,6 +577,67 @@ void PanelButtons::framesWithoutAColourTakeTheButtonFace() {
         QCOMPARE(QLatin1String(name) + QLatin1Char(' ') + backgroundSeen(panel, widget, rig.form.get()).name(),
                  QLatin1String(name) + QLatin1Char(' ') + buttonFace.name());
     }
+}
+
+void PanelButtons::darkDesktopKeepsTheDesignsColours_data() {
+    QTest::addColumn<QString>("widget");
+    QTest::addColumn<bool>("inConsole");
+    QTest::addColumn<QColor>("text");
+    QTest::addColumn<QColor>("background");
+    const QColor black(0, 0, 0), white(255, 255, 255), red(255, 0, 0), grey(192, 192, 192);
+    QTest::newRow("TxD line") << QStringLiteral("Label11") << false << black << white;
+    QTest::newRow("RxD line") << QStringLiteral("Label12") << false << black << white;
+    QTest::newRow("status text") << QStringLiteral("Label25") << false << red << white;
+    QTest::newRow("CR legend") << QStringLiteral("Label28") << false << red << grey;
+    QTest::newRow("space legend") << QStringLiteral("Label27") << false << red << grey;
+    QTest::newRow("console CR legend") << QStringLiteral("Label2") << true << red << grey;
+    QTest::newRow("console parameter legend") << QStringLiteral("Label1") << true << red << grey;
+    QTest::newRow("console send note") << QStringLiteral("SendNote") << true << red << grey;
+}
+
+void PanelButtons::darkDesktopKeepsTheDesignsColours() {
+    QFETCH(QString, widget);
+    QFETCH(bool, inConsole);
+    QFETCH(QColor, text);
+    QFETCH(QColor, background);
+    const DesktopPalette dark(darkDesktop());
+    PanelRig rig;
+    rig.startWithPort();
+    QVERIFY(showPanel(rig));
+    rig.form->setHeight(Form1::fullHeight);
+    QImage picture;
+    const QWidget *seen = nullptr;
+    if (!inConsole) {
+        // "Lamp Status" has a blank to show, then "Status" is answered: both lines, the
+        // status text and both legends are on screen.
+        QTest::mouseClick(buttonNamed(rig, QStringLiteral("Command55")), Qt::LeftButton);
+        QTest::mouseClick(buttonNamed(rig, QStringLiteral("Command44")), Qt::LeftButton);
+        rig.port.receive("80\r");
+        QCOMPARE(rig.form->Label25->text(), QStringLiteral(" Stand by"));
+        picture = rig.form->grab().toImage();
+        seen = rig.form->findChild<QWidget *>(widget);
+    } else {
+        QTest::mouseClick(buttonNamed(rig, QStringLiteral("Command74")), Qt::LeftButton);
+        Form3 *console = Form3::instance();
+        QVERIFY(console);
+        QTest::mouseClick(console->Command4, Qt::LeftButton);
+        console->Combo2->setCurrentIndex(
+            console->Combo2->findText(QStringLiteral("CF BRIGHT 0%%"), Qt::MatchStartsWith));
+        if (widget == QLatin1String("SendNote")) {
+            rig.port.setPortOpen(false);
+            QTest::mouseClick(console->Command1, Qt::LeftButton);
+        }
+        picture = console->grab().toImage();
+        seen = console->findChild<QWidget *>(widget);
+    }
+    QVERIFY(seen);
+    QVERIFY(seen->isVisible());
+    const PaperAndInk colours = paperAndInk(picture, seen);
+    QCOMPARE(colours.paper.name(), background.name());
+    QCOMPARE(colours.ink.name(), text.name());
+    if (QWidget *console = Form3::instance())
+        console->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 QTEST_MAIN(PanelButtons)

@@ -51,6 +51,9 @@ QLabel *makeLegend(QWidget *parent, const char *name, const QString &caption, QR
     label->setTextFormat(Qt::PlainText);
     label->setFont(look::boldFont(9.75));
     look::setTextColour(label, look::red);
+    // Red on the window grey, whatever the desktop's window colour: on a dark theme the
+    // red would otherwise stand on near-black.
+    look::setBackground(label, look::panelGrey);
     return label;
 }
 
@@ -253,8 +256,7 @@ void Form3::Command1_Click() {
             displayClear->start();
         // The main window may be hidden, so its notice is repeated where the operator looks.
         const QString reason = main->portNotice ? main->portNotice->text() : QString();
-        showSendNote(reason.isEmpty() ? QStringLiteral("Not sent: the port is not open. Use COM to open it.")
-                                      : reason);
+        showSendNote(reason.isEmpty() ? QStringLiteral("Not sent: the port is not open. Use COM to open it.") : reason);
         return;
     }
     Label1->hide();

@@ -10,6 +10,7 @@
 namespace look {
 inline const QColor panelGrey{192, 192, 192};
 inline const QColor white{255, 255, 255};
+inline const QColor black{0, 0, 0};
 inline const QColor red{255, 0, 0};
 inline const QColor darkRed{192, 0, 0};
 

@@ -46,13 +46,16 @@ QTimer *makeTimer(QObject *parent, const char *name, int intervalMs) {
     return timer;
 }
 
-// A white, bordered line of text: the transcript lines and the status text.
+// A white, bordered line of text: the transcript lines and the status text. Black text
+// and border unless the line has a colour of its own: left to the desktop, a dark theme's
+// light text would vanish on the white.
 void makeWhiteLine(QLabel *label, qreal points) {
     label->setFont(look::boldFont(points));
     label->setFrameShape(QFrame::Box);
     label->setFrameShadow(QFrame::Plain);
     label->setTextFormat(Qt::PlainText);
     look::setBackground(label, look::white);
+    look::setTextColour(label, look::black);
 }
 
 } // namespace
