@@ -5,8 +5,9 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-httpserver-dev qt6-websockets-dev xvfb xauth)
 # The Arial-metric face the panel's captions are sized for (without it they are stepped
-# down to fit), and the X client library of the test that reads titles back from Xvfb.
-packages+=(fonts-liberation2 libxcb1-dev)
+# down to fit), the X client library of the test that reads titles back from Xvfb, and
+# DejaVu Sans, the desktop font the tests stand in for the operator's.
+packages+=(fonts-liberation2 libxcb1-dev fonts-dejavu-core)
 if [[ "${1:-}" == "--with-tools" ]]; then
     packages+=(clang libclang-rt-14-dev)   # sanitizer and fuzzer builds
 fi

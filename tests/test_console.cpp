@@ -16,12 +16,14 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
 
+#include <map>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -58,6 +60,44 @@ void retype(QLineEdit *box, const QString &text) {
     QTest::keyClicks(box, text);
 }
 
+// The columns of a picture of text that hold ink: a pixel far from the picture's commonest
+// colour, its paper.
+int inkColumns(const QImage &picture) {
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            ++counts[picture.pixel(x, y)];
+    const auto commonest = std::max_element(counts.begin(), counts.end(),
+                                            [](const auto &a, const auto &b) { return a.second < b.second; });
+    const QColor paper = QColor::fromRgb(commonest->first);
+    int columns = 0;
+    for (int x = 0; x < picture.width(); ++x)
+        for (int y = 0; y < picture.height(); ++y) {
+            const QColor pixel = picture.pixelColor(x, y);
+            if (std::max({std::abs(pixel.red() - paper.red()), std::abs(pixel.green() - paper.green()),
+                          std::abs(pixel.blue() - paper.blue())}) > 96) {
+                ++columns;
+                break;
+            }
+        }
+    return columns;
+}
+
+// The ink the same text leaves in the same font, written out in one line with a blank for
+// each tab: what the operator should see of it, whatever spacing stands for the tabs.
+int inkColumnsOfWholeText(const QString &text, const QFont &font) {
+    const QString line = QString(text).replace(QLatin1Char('\t'), QLatin1Char(' '));
+    const QFontMetrics metrics(font);
+    QImage picture(metrics.horizontalAdvance(line) + 8, metrics.height() + 4, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(QPoint(4, 2 + metrics.ascent()), line);
+    painter.end();
+    return inkColumns(picture);
+}
+
 } // namespace
 
 class ConsoleTest : public QObject {
@@ -75,7 +115,13 @@ class ConsoleTest : public QObject {
     }
 
 private slots:
-    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+    void initTestCase() {
+        QApplication::setQuitOnLastWindowClosed(false);
+        // The lists are in the desktop's font; a face scripts/bootstrap.sh installs stands in
+        // for it, so what fits in the open list does not depend on the machine.
+        QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+        QCOMPARE(QFontInfo(QApplication::font()).family(), QStringLiteral("DejaVu Sans"));
+    }
 
     void init() {
         rig = std::make_unique<PanelRig>();
@@ -187,10 +233,10 @@ private slots:
         QTest::addColumn<QString>("firstItem");
         QTest::addColumn<QString>("entry");
         QTest::newRow("Basic Command List") << 3 << 1 << firstBasicItem << "C00[CR]";
-        QTest::newRow("Expand Command List")
-            << 4 << 2 << "CF BRIGHT UP[CR]  \t\t:Set Brightness value" << "CF BRIGHT UP[CR]";
-        QTest::newRow("Expand Read Command List")
-            << 5 << 3 << "CR BRIGHT[CR] \t:Get Brightness value" << "CR BRIGHT[CR]";
+        QTest::newRow("Expand Command List") << 4 << 2 << "CF BRIGHT UP[CR]  \t\t:Set Brightness value"
+                                             << "CF BRIGHT UP[CR]";
+        QTest::newRow("Expand Read Command List") << 5 << 3 << "CR BRIGHT[CR] \t:Get Brightness value"
+                                                  << "CR BRIGHT[CR]";
     }
 
     void catalogueButtonShowsItsListFromTheTop() {
@@ -330,6 +376,48 @@ private slots:
         QVERIFY(console->Label2->isVisible());
         send();
         QCOMPARE(visible(rig->port.written), QStringLiteral("CR TEMP\\rCR TINT\\r"));
+    }
+
+    // A tab in an item is spacing in the open list, not a menu's shortcut column that shows
+    // only the first letters of the description at the list's right edge.
+    void openListShowsTabbedItemsWhole_data() {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::newRow("blanks and two tabs") << 4 << "CF CONT UP[CR]" << QByteArray("CF CONT UP\r");
+        QTest::newRow("a tab and eight blanks")
+            << 4 << "CF PIPPOSITION BTMRIGHT[CR]" << QByteArray("CF PIPPOSITION BTMRIGHT\r");
+        QTest::newRow("a blank and a tab") << 5 << "CR CONT[CR]" << QByteArray("CR CONT\r");
+    }
+
+    void openListShowsTabbedItemsWhole() {
+        QFETCH(int, button);
+        QFETCH(QString, item);
+        QFETCH(QByteArray, sent);
+        QTest::mouseClick(button == 4 ? console->Command4 : console->Command5, Qt::LeftButton);
+        QComboBox *list = button == 4 ? console->Combo2 : console->Combo3;
+        const int row = indexStartingWith(list, item);
+        QVERIFY(row > 0);
+        const QString text = list->itemText(row);
+        QVERIFY(text.contains(QLatin1Char('\t')));
+
+        list->showPopup();
+        QAbstractItemView *view = list->view();
+        QTRY_VERIFY(view->isVisible());
+        const QModelIndex index = view->model()->index(row, list->modelColumn(), view->rootIndex());
+        view->scrollTo(index, QAbstractItemView::PositionAtCenter);
+        const QRect shown = view->visualRect(index);
+        const QImage picture = view->viewport()->grab(shown).toImage().convertToFormat(QImage::Format_RGB32);
+        const int whole = inkColumnsOfWholeText(text, view->font());
+        QVERIFY2(inkColumns(picture) >= whole * 9 / 10,
+                 qPrintable(QStringLiteral("%1 of %2 columns of ink").arg(inkColumns(picture)).arg(whole)));
+
+        // Picked from the open list, the item still sends exactly its command.
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, shown.center());
+        QTRY_VERIFY(!view->isVisible());
+        QCOMPARE(list->currentText(), text);
+        send();
+        QCOMPARE(visible(rig->port.written), visible(sent));
     }
 
     // --- the entry box ------------------------------------------------------------------

@@ -631,6 +631,19 @@ QString commandTextOf(QStringView item) {
 
 bool hasPlaceholder(QStringView item) { return item.contains(u'%'); }
 
+QString shownText(QStringView item) {
+    constexpr qsizetype tabStop = 8;
+    QString shown;
+    shown.reserve(item.size() + tabStop);
+    for (const QChar c : item) {
+        if (c == u'\t')
+            shown.append(QString(tabStop - shown.size() % tabStop, u' '));
+        else
+            shown.append(c);
+    }
+    return shown;
+}
+
 QString toQString(std::string_view item) {
     return QString::fromLatin1(item.data(), static_cast<qsizetype>(item.size()));
 }

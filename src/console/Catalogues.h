@@ -36,6 +36,10 @@ QString commandTextOf(QStringView item);
 // shows the parameter legend for such an expanded item.
 bool hasPlaceholder(QStringView item);
 
+// An item as a list shows it: each tab written as blanks up to the next stop of eight
+// characters. The item itself keeps its tabs; this is only how it reads on screen.
+QString shownText(QStringView item);
+
 // A catalogue item as a QString, for loading it into a list.
 QString toQString(std::string_view item);
 

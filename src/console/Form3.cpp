@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTimer>
 
 #include <algorithm>
@@ -57,11 +58,23 @@ QLabel *makeLegend(QWidget *parent, const char *name, const QString &caption, QR
     return label;
 }
 
+// Draws a catalogue item in the open list with its tabs as blanks. Left to itself the list
+// draws a tab as a menu's shortcut column: the description is pushed to the far edge and
+// only its first letters show.
+class CatalogueItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QString displayText(const QVariant &value, const QLocale &) const override {
+        return catalogue::shownText(value.toString());
+    }
+};
+
 QComboBox *makeList(QWidget *parent, const char *name, std::span<const std::string_view> items, QRect geometry) {
     auto *list = new QComboBox(parent);
     list->setObjectName(QLatin1String(name));
     list->setEditable(false);
     list->setGeometry(geometry);
+    list->setItemDelegate(new CatalogueItemDelegate(list));
     for (const std::string_view item : items)
         list->addItem(catalogue::toQString(item));
     // The descriptions run far past the list's own width; let the open list show them whole.
