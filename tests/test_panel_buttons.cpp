@@ -9,6 +9,7 @@
 #include "link/Module1.h"
 #include "port_dialog/Form2.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
@@ -138,6 +139,7 @@ private slots:
     void arrowButtons();
     void displayIsEmptyAtStart();
     void framesWithoutAColourTakeTheButtonFace();
+    void screenReaderTellsButtonsAndGroupsApart();
     void darkDesktopKeepsTheDesignsColours_data();
     void darkDesktopKeepsTheDesignsColours();
 };
@@ -577,6 +579,41 @@ void PanelButtons::framesWithoutAColourTakeTheButtonFace() {
         QCOMPARE(QLatin1String(name) + QLatin1Char(' ') + backgroundSeen(panel, widget, rig.form.get()).name(),
                  QLatin1String(name) + QLatin1Char(' ') + buttonFace.name());
     }
+}
+
+void PanelButtons::screenReaderTellsButtonsAndGroupsApart() {
+    PanelRig rig;
+    QVERIFY(showPanel(rig));
+    rig.form->setHeight(Form1::fullHeight);
+    const auto spoken = [](QWidget *widget) {
+        QAccessibleInterface *read = QAccessible::queryAccessibleInterface(widget);
+        return read ? read->text(QAccessible::Name) : QString();
+    };
+
+    // A group is named by the title the operator reads in it.
+    int groups = 0;
+    for (QFrame *frame : rig.form->findChildren<QFrame *>(Qt::FindDirectChildrenOnly)) {
+        const auto titles = frame->findChildren<QLabel *>(Qt::FindDirectChildrenOnly);
+        if (frame->findChildren<QPushButton *>().isEmpty() || titles.size() != 1)
+            continue;
+        QCOMPARE(spoken(frame), titles.first()->text());
+        ++groups;
+    }
+    QCOMPARE(groups, 19);
+    QCOMPARE(spoken(rig.form->Frame15), QStringLiteral("Status"));
+
+    // Every button by a name of its own, which says its caption as well.
+    QSet<QString> names;
+    for (QPushButton *button : rig.form->findChildren<QPushButton *>()) {
+        const QString name = spoken(button);
+        QVERIFY2(!names.contains(name), qPrintable(name));
+        names.insert(name);
+        QVERIFY2(name.endsWith(button->text()), qPrintable(name + QLatin1String(" / ") + button->text()));
+    }
+    QCOMPARE(names.size(), 68);
+    for (const char *name : {"Power On", "Freeze On", "Audio Mute Off", "Computer 2 Analog RGB", "Lamp Mode Normal",
+                             "Volume up", "Lamp Mode"})
+        QVERIFY2(names.contains(QLatin1String(name)), name);
 }
 
 void PanelButtons::darkDesktopKeepsTheDesignsColours_data() {

@@ -102,6 +102,7 @@ Form1::~Form1() {
 
 void Form1::buildDisplay() {
     Frame9 = makeFrame(this, "Frame9", twipsRect(120, 5400, 8295, 948));
+    Frame9->setAccessibleName(QStringLiteral("TxD and RxD"));
     look::setBackground(Frame9, look::buttonFace()); // and so its "TxD" and "RxD"
     auto *txd = makeLabel(Frame9, "Label9", QStringLiteral("TxD"), twipsRect(120, 240, 372, 252));
     auto *rxd = makeLabel(Frame9, "Label10", QStringLiteral("RxD"), twipsRect(120, 612, 372, 180));
@@ -122,6 +123,7 @@ void Form1::buildDisplay() {
     }
 
     Frame15 = makeFrame(this, "Frame15", twipsRect(120, 6840, 6105, 492));
+    Frame15->setAccessibleName(QStringLiteral("Status"));
     look::setBackground(Frame15, look::buttonFace()); // and so its "Status"
     makeLabel(Frame15, "Label26", QStringLiteral("Status"), twipsRect(120, 210, 855, 180));
     Label25 = makeLabel(Frame15, "Label25", QString(), twipsRect(1020, 135, 4950, 285));

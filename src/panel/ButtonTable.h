@@ -99,6 +99,10 @@ constexpr Kind hold(int repeatCode) { return {KindOf::hold, repeatCode}; }
 struct ButtonRow {
     std::string_view control;
     Caption caption;
+    // What a screen reader says for the button, and what any other front end calls it:
+    // unique among the 68, where captions are not ("On" five times), and beginning with the
+    // group's title where the caption alone would not say which button it is.
+    std::string_view name;
     std::string_view group; // a group title, or onWindow
     TwipsBox at;
     Face face;
@@ -113,74 +117,74 @@ using enum Face;
 
 // clang-format off
 inline constexpr std::array<ButtonRow, 68> buttons{{
-    {"Command17", text("On"),               "Power",       {180,  600,  615,  300}, green,    click,         "C00"},
-    {"Command18", text("Off"),              "Power",       {180,  1080, 615,  300}, red,      click,         "C01"},
-    {"Command28", text("Analog RGB"),       "Computer 1",  {120,  480,  1300, 300}, teal,     click,         "C50"},
-    {"Command53", text("Component"),        "Computer 1",  {120,  840,  1300, 300}, teal,     click,         "C54"},
-    {"Command29", text("Scart"),            "Computer 1",  {120,  1200, 1300, 300}, teal,     click,         "C51"},
-    {"Command11", text("Analog RGB"),       "Computer 2",  {243,  360,  1300, 300}, teal,     click,         "C06"},
-    {"Command39", text("HDMI"),             "HDMI",        {243,  360,  1300, 300}, teal,     click,         "C04"},
-    {"Command12", text("Video"),            "Video",       {243,  360,  1300, 300}, teal,     click,         "C07"},
-    {"Command27", text("S-VIDEO"),          "S-VIDEO",     {240,  360,  1300, 300}, teal,     click,         "C34"},
-    {"Command32", text("Full"),             "Screen",      {120,  500,  1400, 300}, teal,     click,         "C10"},
-    {"Command31", text("Normal"),           "Screen",      {120,  1080, 1400, 300}, teal,     click,         "C0F"},
-    {"Command9",  text("AUTO"),             "Lamp Mode",   {120,  360,  1460, 300}, teal,     click,         "CF LAMPMODE AUTO"},
-    {"Command68", text("Normal"),           "Lamp Mode",   {120,  720,  1460, 300}, teal,     click,         "CF LAMPMODE NORMAL"},
-    {"Command75", text("Eco 1"),            "Lamp Mode",   {120,  1080, 1460, 300}, teal,     click,         "CF LAMPMODE ECO1"},
-    {"Command40", text("Eco 2"),            "Lamp Mode",   {120,  1440, 1460, 300}, teal,     click,         "CF LAMPMODE ECO2"},
-    {"Command19", text("On"),               "Audio Mute",  {120,  360,  800,  300}, green,    click,         "C0B"},
-    {"Command20", text("Off"),              "Audio Mute",  {1015, 360,  800,  300}, red,      click,         "C0C"},
-    {"Command21", text("On"),               "Video Mute",  {120,  360,  800,  300}, green,    click,         "C0D"},
-    {"Command22", text("Off"),              "Video Mute",  {1015, 360,  800,  300}, red,      click,         "C0E"},
-    {"Command25", text("On"),               "Freeze",      {120,  360,  800,  300}, green,    click,         "C43"},
-    {"Command26", text("Off"),              "Freeze",      {1015, 360,  800,  300}, red,      click,         "C44"},
-    {"Command69", text("Enable"),           "On Start",    {120,  360,  800,  300}, green,    click,         "C28"},
-    {"Command70", text("Disable"),          "On Start",    {1040, 360,  800,  300}, red,      click,         "C29"},
-    {"Command41", text("ON"),               "MIC",         {120,  600,  1460, 300}, green,    click,         "CF MIC ON"},
-    {"Command43", text("OFF"),              "MIC",         {120,  960,  1460, 300}, red,      click,         "CF MIC OFF"},
-    {"Command23", text("On"),               "Menu",        {120,  360,  750,  300}, green,    click,         "C1C"},
-    {"Command24", text("Off"),              "Menu",        {120,  840,  750,  300}, red,      click,         "C1D"},
-    {"Command6",  text("Enter"),            "Menu",        {120,  1320, 750,  300}, orange,   click,         "C3F"},
-    {"Command5",  picture(up),              "Menu",        {1440, 360,  735,  300}, yellow,   hold(3),       "C3C"},
-    {"Command38", picture(left),            "Menu",        {990,  840,  735,  300}, yellow,   hold(5),       "C3B"},
-    {"Command8",  picture(right),           "Menu",        {1845, 840,  735,  300}, yellow,   hold(6),       "C3A"},
-    {"Command7",  picture(down),            "Menu",        {1440, 1320, 735,  300}, yellow,   hold(4),       "C3D"},
-    {"Command1",  picture(up),              "Volume",      {120,  360,  990,  255}, yellow,   hold(1),       "C09"},
-    {"Command2",  picture(down),            "Volume",      {120,  720,  990,  255}, yellow,   hold(2),       "C0A"},
-    {"Command30", picture(up),              "Bright",      {120,  360,  990,  255}, yellow,   hold(7),       "C20"},
-    {"Command42", picture(down),            "Bright",      {120,  720,  990,  255}, yellow,   hold(8),       "C21"},
-    {"Command48", picture(up),              "D.Zoom",      {120,  360,  990,  255}, yellow,   hold(9),       "C30"},
-    {"Command49", picture(down),            "D.Zoom",      {120,  720,  990,  255}, yellow,   hold(10),      "C31"},
-    {"Command10", picture(up),              "Keystone",    {120,  360,  990,  255}, yellow,   hold(11),      "C8E"},
-    {"Command35", picture(down),            "Keystone",    {120,  720,  990,  255}, yellow,   hold(12),      "C8F"},
-    {"Command4",  text("Standard"),         onWindow,      {2940, 3600, 1095, 300}, teal,     click,         "C11"},
-    {"Command36", text("Real"),             onWindow,      {4050, 3600, 1095, 300}, teal,     click,         "C12"},
-    {"Command37", text("Cinema"),           onWindow,      {5160, 3600, 1095, 300}, teal,     click,         "C13"},
-    {"Command50", text("Image 1"),          onWindow,      {2940, 3910, 1095, 300}, teal,     click,         "C14"},
-    {"Command51", text("Image 2"),          onWindow,      {4050, 3910, 1095, 300}, teal,     click,         "C15"},
-    {"Command52", text("Image 3"),          onWindow,      {5160, 3910, 1095, 300}, teal,     click,         "C16"},
-    {"Command57", text("Image 4"),          onWindow,      {2940, 4230, 1095, 300}, teal,     click,         "C17"},
-    {"Command58", text("B.Board"),          onWindow,      {4050, 4230, 1095, 300}, teal,     click,         "C18"},
-    {"Command59", text("Dynamic"),          onWindow,      {5160, 4230, 1095, 300}, teal,     click,         "C19"},
-    {"Command3",  text("Display Clear"),    onWindow,      {6480, 3600, 1740, 300}, teal,     click,         "C1E"},
-    {"Command73", text("Image (Toggle)"),   onWindow,      {6450, 3910, 1740, 300}, teal,     click,         "C27"},
-    {"Command15", text("Image Colorboard"), onWindow,      {6450, 4230, 1740, 300}, teal,     click,         "C39"},
-    {"Command13", text("Auto Pc Adj"),      onWindow,      {8200, 3600, 1830, 300}, teal,     click,         "C89"},
-    {"Command14", text("P-Timer"),          onWindow,      {8200, 3910, 1830, 300}, teal,     click,         "C8A"},
-    {"Command34", text("P-Timer (Exit)"),   onWindow,      {8200, 4230, 1830, 300}, teal,     click,         "C8B"},
-    {"Command60", text("NONE"),             "R/C Key Off", {1560, 150,  1095, 300}, teal,     click,         "CF KEYDIS NONE"},
-    {"Command61", text("R/C"),              "R/C Key Off", {2760, 150,  1095, 300}, teal,     click,         "CF KEYDIS RC"},
-    {"Command62", text("KEY"),              "R/C Key Off", {3990, 150,  1095, 300}, teal,     click,         "CF KEYDIS KEY"},
-    {"Command16", text("END"),              onWindow,      {8520, 4680, 1500, 375}, standard, windowCommand, ""},
-    {"Command44", text("Status"),           onWindow,      {8520, 5380, 1500, 300}, cyan,     click,         "CR0"},
-    {"Command45", text("Input Mode"),       onWindow,      {8520, 5680, 1500, 300}, cyan,     click,         "CR1"},
-    {"Command54", text("Temp"),             onWindow,      {8520, 5980, 1500, 300}, cyan,     click,         "CR6"},
-    {"Command47", text("Setting"),          onWindow,      {8520, 6280, 1500, 300}, cyan,     click,         "CR4"},
-    {"Command46", text("Lamp Time"),        onWindow,      {8520, 6580, 1500, 300}, cyan,     click,         "CR3"},
-    {"Command55", text("Lamp Status"),      onWindow,      {8520, 6880, 1500, 300}, cyan,     click,         "CR LAMPSTS"},
-    {"Command76", text("Lamp Mode"),        onWindow,      {8520, 7180, 1500, 300}, cyan,     click,         "CR7"},
-    {"Command74", text("Command Table"),    onWindow,      {6480, 6660, 1850, 375}, standard, windowCommand, ""},
-    {"Command33", text("COM"),              onWindow,      {6480, 7080, 1850, 375}, standard, windowCommand, ""},
+    {"Command17", text("On"),               "Power On",              "Power",       {180,  600,  615,  300}, green,    click,         "C00"},
+    {"Command18", text("Off"),              "Power Off",             "Power",       {180,  1080, 615,  300}, red,      click,         "C01"},
+    {"Command28", text("Analog RGB"),       "Computer 1 Analog RGB", "Computer 1",  {120,  480,  1300, 300}, teal,     click,         "C50"},
+    {"Command53", text("Component"),        "Computer 1 Component",  "Computer 1",  {120,  840,  1300, 300}, teal,     click,         "C54"},
+    {"Command29", text("Scart"),            "Computer 1 Scart",      "Computer 1",  {120,  1200, 1300, 300}, teal,     click,         "C51"},
+    {"Command11", text("Analog RGB"),       "Computer 2 Analog RGB", "Computer 2",  {243,  360,  1300, 300}, teal,     click,         "C06"},
+    {"Command39", text("HDMI"),             "HDMI",                  "HDMI",        {243,  360,  1300, 300}, teal,     click,         "C04"},
+    {"Command12", text("Video"),            "Video",                 "Video",       {243,  360,  1300, 300}, teal,     click,         "C07"},
+    {"Command27", text("S-VIDEO"),          "S-VIDEO",               "S-VIDEO",     {240,  360,  1300, 300}, teal,     click,         "C34"},
+    {"Command32", text("Full"),             "Screen Full",           "Screen",      {120,  500,  1400, 300}, teal,     click,         "C10"},
+    {"Command31", text("Normal"),           "Screen Normal",         "Screen",      {120,  1080, 1400, 300}, teal,     click,         "C0F"},
+    {"Command9",  text("AUTO"),             "Lamp Mode AUTO",        "Lamp Mode",   {120,  360,  1460, 300}, teal,     click,         "CF LAMPMODE AUTO"},
+    {"Command68", text("Normal"),           "Lamp Mode Normal",      "Lamp Mode",   {120,  720,  1460, 300}, teal,     click,         "CF LAMPMODE NORMAL"},
+    {"Command75", text("Eco 1"),            "Lamp Mode Eco 1",       "Lamp Mode",   {120,  1080, 1460, 300}, teal,     click,         "CF LAMPMODE ECO1"},
+    {"Command40", text("Eco 2"),            "Lamp Mode Eco 2",       "Lamp Mode",   {120,  1440, 1460, 300}, teal,     click,         "CF LAMPMODE ECO2"},
+    {"Command19", text("On"),               "Audio Mute On",         "Audio Mute",  {120,  360,  800,  300}, green,    click,         "C0B"},
+    {"Command20", text("Off"),              "Audio Mute Off",        "Audio Mute",  {1015, 360,  800,  300}, red,      click,         "C0C"},
+    {"Command21", text("On"),               "Video Mute On",         "Video Mute",  {120,  360,  800,  300}, green,    click,         "C0D"},
+    {"Command22", text("Off"),              "Video Mute Off",        "Video Mute",  {1015, 360,  800,  300}, red,      click,         "C0E"},
+    {"Command25", text("On"),               "Freeze On",             "Freeze",      {120,  360,  800,  300}, green,    click,         "C43"},
+    {"Command26", text("Off"),              "Freeze Off",            "Freeze",      {1015, 360,  800,  300}, red,      click,         "C44"},
+    {"Command69", text("Enable"),           "On Start Enable",       "On Start",    {120,  360,  800,  300}, green,    click,         "C28"},
+    {"Command70", text("Disable"),          "On Start Disable",      "On Start",    {1040, 360,  800,  300}, red,      click,         "C29"},
+    {"Command41", text("ON"),               "MIC ON",                "MIC",         {120,  600,  1460, 300}, green,    click,         "CF MIC ON"},
+    {"Command43", text("OFF"),              "MIC OFF",               "MIC",         {120,  960,  1460, 300}, red,      click,         "CF MIC OFF"},
+    {"Command23", text("On"),               "Menu On",               "Menu",        {120,  360,  750,  300}, green,    click,         "C1C"},
+    {"Command24", text("Off"),              "Menu Off",              "Menu",        {120,  840,  750,  300}, red,      click,         "C1D"},
+    {"Command6",  text("Enter"),            "Menu Enter",            "Menu",        {120,  1320, 750,  300}, orange,   click,         "C3F"},
+    {"Command5",  picture(up),              "Menu up",               "Menu",        {1440, 360,  735,  300}, yellow,   hold(3),       "C3C"},
+    {"Command38", picture(left),            "Menu left",             "Menu",        {990,  840,  735,  300}, yellow,   hold(5),       "C3B"},
+    {"Command8",  picture(right),           "Menu right",            "Menu",        {1845, 840,  735,  300}, yellow,   hold(6),       "C3A"},
+    {"Command7",  picture(down),            "Menu down",             "Menu",        {1440, 1320, 735,  300}, yellow,   hold(4),       "C3D"},
+    {"Command1",  picture(up),              "Volume up",             "Volume",      {120,  360,  990,  255}, yellow,   hold(1),       "C09"},
+    {"Command2",  picture(down),            "Volume down",           "Volume",      {120,  720,  990,  255}, yellow,   hold(2),       "C0A"},
+    {"Command30", picture(up),              "Bright up",             "Bright",      {120,  360,  990,  255}, yellow,   hold(7),       "C20"},
+    {"Command42", picture(down),            "Bright down",           "Bright",      {120,  720,  990,  255}, yellow,   hold(8),       "C21"},
+    {"Command48", picture(up),              "D.Zoom up",             "D.Zoom",      {120,  360,  990,  255}, yellow,   hold(9),       "C30"},
+    {"Command49", picture(down),            "D.Zoom down",           "D.Zoom",      {120,  720,  990,  255}, yellow,   hold(10),      "C31"},
+    {"Command10", picture(up),              "Keystone up",           "Keystone",    {120,  360,  990,  255}, yellow,   hold(11),      "C8E"},
+    {"Command35", picture(down),            "Keystone down",         "Keystone",    {120,  720,  990,  255}, yellow,   hold(12),      "C8F"},
+    {"Command4",  text("Standard"),         "Standard",              onWindow,      {2940, 3600, 1095, 300}, teal,     click,         "C11"},
+    {"Command36", text("Real"),             "Real",                  onWindow,      {4050, 3600, 1095, 300}, teal,     click,         "C12"},
+    {"Command37", text("Cinema"),           "Cinema",                onWindow,      {5160, 3600, 1095, 300}, teal,     click,         "C13"},
+    {"Command50", text("Image 1"),          "Image 1",               onWindow,      {2940, 3910, 1095, 300}, teal,     click,         "C14"},
+    {"Command51", text("Image 2"),          "Image 2",               onWindow,      {4050, 3910, 1095, 300}, teal,     click,         "C15"},
+    {"Command52", text("Image 3"),          "Image 3",               onWindow,      {5160, 3910, 1095, 300}, teal,     click,         "C16"},
+    {"Command57", text("Image 4"),          "Image 4",               onWindow,      {2940, 4230, 1095, 300}, teal,     click,         "C17"},
+    {"Command58", text("B.Board"),          "B.Board",               onWindow,      {4050, 4230, 1095, 300}, teal,     click,         "C18"},
+    {"Command59", text("Dynamic"),          "Dynamic",               onWindow,      {5160, 4230, 1095, 300}, teal,     click,         "C19"},
+    {"Command3",  text("Display Clear"),    "Display Clear",         onWindow,      {6480, 3600, 1740, 300}, teal,     click,         "C1E"},
+    {"Command73", text("Image (Toggle)"),   "Image (Toggle)",        onWindow,      {6450, 3910, 1740, 300}, teal,     click,         "C27"},
+    {"Command15", text("Image Colorboard"), "Image Colorboard",      onWindow,      {6450, 4230, 1740, 300}, teal,     click,         "C39"},
+    {"Command13", text("Auto Pc Adj"),      "Auto Pc Adj",           onWindow,      {8200, 3600, 1830, 300}, teal,     click,         "C89"},
+    {"Command14", text("P-Timer"),          "P-Timer",               onWindow,      {8200, 3910, 1830, 300}, teal,     click,         "C8A"},
+    {"Command34", text("P-Timer (Exit)"),   "P-Timer (Exit)",        onWindow,      {8200, 4230, 1830, 300}, teal,     click,         "C8B"},
+    {"Command60", text("NONE"),             "R/C Key Off NONE",      "R/C Key Off", {1560, 150,  1095, 300}, teal,     click,         "CF KEYDIS NONE"},
+    {"Command61", text("R/C"),              "R/C Key Off R/C",       "R/C Key Off", {2760, 150,  1095, 300}, teal,     click,         "CF KEYDIS RC"},
+    {"Command62", text("KEY"),              "R/C Key Off KEY",       "R/C Key Off", {3990, 150,  1095, 300}, teal,     click,         "CF KEYDIS KEY"},
+    {"Command16", text("END"),              "END",                   onWindow,      {8520, 4680, 1500, 375}, standard, windowCommand, ""},
+    {"Command44", text("Status"),           "Status",                onWindow,      {8520, 5380, 1500, 300}, cyan,     click,         "CR0"},
+    {"Command45", text("Input Mode"),       "Input Mode",            onWindow,      {8520, 5680, 1500, 300}, cyan,     click,         "CR1"},
+    {"Command54", text("Temp"),             "Temp",                  onWindow,      {8520, 5980, 1500, 300}, cyan,     click,         "CR6"},
+    {"Command47", text("Setting"),          "Setting",               onWindow,      {8520, 6280, 1500, 300}, cyan,     click,         "CR4"},
+    {"Command46", text("Lamp Time"),        "Lamp Time",             onWindow,      {8520, 6580, 1500, 300}, cyan,     click,         "CR3"},
+    {"Command55", text("Lamp Status"),      "Lamp Status",           onWindow,      {8520, 6880, 1500, 300}, cyan,     click,         "CR LAMPSTS"},
+    {"Command76", text("Lamp Mode"),        "Lamp Mode",             onWindow,      {8520, 7180, 1500, 300}, cyan,     click,         "CR7"},
+    {"Command74", text("Command Table"),    "Command Table",         onWindow,      {6480, 6660, 1850, 375}, standard, windowCommand, ""},
+    {"Command33", text("COM"),              "COM",                   onWindow,      {6480, 7080, 1850, 375}, standard, windowCommand, ""},
 }};
 // clang-format on
 
@@ -241,7 +245,7 @@ constexpr bool everyButtonInAKnownGroup() {
 constexpr bool namesUnique() {
     for (std::size_t i = 0; i < buttons.size(); ++i)
         for (std::size_t j = i + 1; j < buttons.size(); ++j)
-            if (buttons[i].control == buttons[j].control)
+            if (buttons[i].control == buttons[j].control || buttons[i].name == buttons[j].name)
                 return false;
     for (std::size_t i = 0; i < groups.size(); ++i)
         for (std::size_t j = i + 1; j < groups.size(); ++j)
@@ -274,6 +278,25 @@ constexpr bool rowsWellFormed() {
     return true;
 }
 
+// A button's name says what the operator sees on it: its caption, or its arrow's direction,
+// after the group's title, unless the button stands on the window or its caption is the title.
+constexpr bool namesSayWhatIsShown() {
+    for (const ButtonRow &row : buttons) {
+        const std::string_view shown =
+            row.caption.arrow == Arrow::none ? row.caption.text : arrowDirection(row.caption.arrow);
+        if (shown.empty())
+            return false;
+        if (row.group == onWindow || row.group == shown) {
+            if (row.name != shown)
+                return false;
+        } else if (row.name.size() != row.group.size() + 1 + shown.size() || !row.name.starts_with(row.group) ||
+                   row.name[row.group.size()] != ' ' || !row.name.ends_with(shown)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The repeat table is numbered 1 to 12 in order, and each hold button's row agrees
 // with it on control, group, picture and code.
 constexpr bool repeatsAgreeWithButtons() {
@@ -299,6 +322,7 @@ static_assert(countOf(KindOf::click) == 53);
 static_assert(countOf(KindOf::hold) == 12);
 static_assert(countOf(KindOf::windowCommand) == 3);
 static_assert(rowsWellFormed());
+static_assert(namesSayWhatIsShown());
 static_assert(repeatsAgreeWithButtons());
 
 } // namespace checks

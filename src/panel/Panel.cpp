@@ -61,6 +61,7 @@ void Form1::buildPanel() {
         frame->setFrameShadow(QFrame::Sunken);
         frame->setGeometry(twips(group.frameAt));
         look::setBackground(frame, isPower ? panel::powerGroupColour() : buttonFace);
+        frame->setAccessibleName(qs(group.title)); // a plain frame has no title of its own to give
 
         auto *title = new QLabel(qs(group.title), frame);
         title->setObjectName(qs(group.titleLabel));
@@ -94,17 +95,17 @@ void Form1::buildPanel() {
             button->setPalette(palette());
         else
             button->setProperty(panel::faceProperty, panel::faceName(row.face));
-        button->setFont(
-            look::boldFont(row.control == panel::largeCaptionControl ? largeCaptionPoints : captionPoints));
+        button->setFont(look::boldFont(row.control == panel::largeCaptionControl ? largeCaptionPoints : captionPoints));
+        // Captions repeat ("On" five times) and pictures say nothing; the name tells the
+        // button apart, for screen readers and wherever the panel is driven by name.
+        const QString name = qs(row.name);
+        button->setAccessibleName(name);
 
         if (isHold) {
             const QPixmap arrow = QPixmap::fromImage(panel::arrowImage(row.caption.arrow));
             button->setIcon(QIcon(arrow));
             button->setIconSize(arrow.size());
-            // The picture says nothing to a screen reader or in a tooltip; the words do.
-            const QString name = qs(row.group) + QLatin1Char(' ') + qs(panel::arrowDirection(row.caption.arrow));
-            button->setAccessibleName(name);
-            button->setToolTip(name);
+            button->setToolTip(name); // the picture has no words of its own
             auto *repeat = static_cast<RepeatButton *>(button);
             const int repeatCode = row.kind.repeatCode;
             connect(repeat, &RepeatButton::mouseDown, this, [this, repeatCode] { repeatButtonDown(repeatCode); });
