@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -401,6 +402,45 @@ private slots:
         }));
         QCOMPARE(boxes.texts, (QStringList{"Retry Comport", "Retry Comport"}));
         QCOMPARE(rig.port.openCount, 0);
+    }
+
+    // The start-up dialog closed without a choice: the first click says where to choose a
+    // port, and how to bring "COM" into view when it is not.
+    void firstClickWithoutAPortLeadsToCom_data() {
+        QTest::addColumn<bool>("full");
+        QTest::newRow("compact height") << false;
+        QTest::newRow("full height") << true;
+    }
+
+    void firstClickWithoutAPortLeadsToCom() {
+        QFETCH(bool, full);
+        PanelRig rig;
+        QVERIFY(startUp(rig)); // closed by its close control
+        QVERIFY(showPanel(rig));
+        QPushButton *com = buttonNamed(rig, QStringLiteral("Command33"));
+        const auto comInView = [&rig, com] {
+            return rig.form->rect().contains(QRect(com->mapTo(rig.form.get(), QPoint(0, 0)), com->size()));
+        };
+        QPushButton *powerOn = buttonNamed(rig, QStringLiteral("Command17"));
+        if (full)
+            QTest::keyClick(powerOn, Qt::Key_H, Qt::ControlModifier);
+        QCOMPARE(comInView(), full);
+
+        QTest::mouseClick(powerOn, Qt::LeftButton);
+        QVERIFY(rig.port.written.isEmpty());
+        const QLabel *notice = rig.form->portNotice;
+        QVERIFY(notice->isVisible());
+        QVERIFY2(notice->text().contains(QLatin1String("COM")), qPrintable(notice->text()));
+        QVERIFY2(notice->text().contains(QLatin1String("Ctrl+H")) == !full, qPrintable(notice->text()));
+
+        // Doing as it says: Ctrl+H brings "COM" into view, and the notice no longer asks for it.
+        if (!full) {
+            QTest::keyClick(powerOn, Qt::Key_H, Qt::ControlModifier);
+            QVERIFY(comInView());
+            QVERIFY2(!notice->text().contains(QLatin1String("Ctrl+H")), qPrintable(notice->text()));
+        }
+        QTest::mouseClick(com, Qt::LeftButton);
+        QVERIFY(Form2::instance());
     }
 
     void dialogOutlivesAClosedMainWindow() {

@@ -58,6 +58,15 @@ void makeWhiteLine(QLabel *label, qreal points) {
     look::setTextColour(label, look::black);
 }
 
+// What the operator is told about the port, and what to do about it with "COM". At the
+// compact height "COM" is out of view, and the hint says how to bring it in.
+QString portHint(const QString &problem, const QString &remedy, bool comInView) {
+    // Ctrl+H works in the panel only; the console repeats the panel's notice word for word.
+    return comInView
+               ? QStringLiteral("%1 Use COM to %2.").arg(problem, remedy)
+               : QStringLiteral("%1 Press Ctrl+H in the panel to show COM, and use it to %2.").arg(problem, remedy);
+}
+
 } // namespace
 
 Form1::Form1(SerialComponent &comm, SettingsStore &store, QWidget *parent)
@@ -148,16 +157,18 @@ void Form1::setHeight(int twips) {
     m_outerHeight = twips;
     setFixedSize(width(), twipsToPixels(std::max(twips - frameAllowance, 0)));
     keepFocusInView();
+    updatePortNotice();
+}
+
+bool Form1::isInView(const QWidget *widget) const {
+    return rect().contains(QRect(widget->mapTo(this, QPoint(0, 0)), widget->size()));
 }
 
 void Form1::keepFocusInView() {
     // A button below the visible area takes no keyboard focus: Tab would land on it
     // unseen, and the space bar would press it unseen ("COM" closes the port).
-    const QRect inView = rect();
-    for (QPushButton *button : findChildren<QPushButton *>()) {
-        const bool seen = inView.contains(QRect(button->mapTo(this, QPoint(0, 0)), button->size()));
-        button->setFocusPolicy(seen ? Qt::StrongFocus : Qt::NoFocus);
-    }
+    for (QPushButton *button : findChildren<QPushButton *>())
+        button->setFocusPolicy(isInView(button) ? Qt::StrongFocus : Qt::NoFocus);
     QWidget *focused = focusWidget();
     if (!focused || focused->focusPolicy() != Qt::NoFocus)
         return;
@@ -171,15 +182,26 @@ void Form1::keepFocusInView() {
     focused->clearFocus();
 }
 
-void Form1::showPortNotice(const QString &text) {
-    portNotice->setText(text);
-    portNotice->setToolTip(text); // a long device name may not fit the space
-
+void Form1::showPortNotice(const QString &problem, const QString &remedy) {
+    m_noticeProblem = problem;
+    m_noticeRemedy = remedy;
+    updatePortNotice();
     portNotice->show();
     portNotice->raise();
 }
 
+void Form1::updatePortNotice() {
+    if (m_noticeProblem.isEmpty())
+        return;
+    const auto *com = findChild<QPushButton *>(QStringLiteral("Command33"));
+    const QString text = portHint(m_noticeProblem, m_noticeRemedy, com && isInView(com));
+    portNotice->setText(text);
+    portNotice->setToolTip(text); // a long device name may not fit the space
+}
+
 void Form1::clearPortNotice() {
+    m_noticeProblem.clear();
+    m_noticeRemedy.clear();
     portNotice->hide();
     portNotice->clear();
     portNotice->setToolTip(QString());
@@ -278,11 +300,11 @@ void Form1::Timer4_Timer() {
 }
 
 void Form1::sendFailed(const QString &reason) {
-    showPortNotice(QStringLiteral("Not sent: %1 Use COM to choose a port.").arg(reason));
+    showPortNotice(QStringLiteral("Not sent: %1").arg(reason), QStringLiteral("choose a port"));
     QApplication::beep();
 }
 
 void Form1::portLost(const QString &reason) {
-    showPortNotice(QStringLiteral("Port closed: %1 Use COM to open it again.").arg(reason));
+    showPortNotice(QStringLiteral("Port closed: %1").arg(reason), QStringLiteral("open it again"));
     QApplication::beep();
 }

@@ -59,8 +59,9 @@ public:
     int Height() const;
     void setHeight(int twips);
 
-    // Shows a problem with the port in the panel (visible at both heights), or hides it.
-    void showPortNotice(const QString &text);
+    // Shows a problem with the port in the panel (visible at both heights) and what "COM" is
+    // to do about it ("choose a port"), or hides it.
+    void showPortNotice(const QString &problem, const QString &remedy);
     void clearPortNotice();
 
     SerialComponent &MSComm1;
@@ -100,6 +101,9 @@ private:
     void buildPanel(); // the groups and the 68 buttons
     // Only the controls in view take the keyboard focus; moves it off one that is not.
     void keepFocusInView();
+    bool isInView(const QWidget *widget) const;
+    // Writes the notice for the height the window has: at the compact one "COM" is out of view.
+    void updatePortNotice();
     void showPortDialogModal();
     void setTranscript(QLabel *line, const TranscriptLine &rendering);
     void portLost(const QString &reason);
@@ -107,4 +111,6 @@ private:
     void sendFailed(const QString &reason);
 
     int m_outerHeight = 0; // twips
+    QString m_noticeProblem;
+    QString m_noticeRemedy;
 };
