@@ -15,7 +15,6 @@
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
-#include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
 
@@ -102,9 +101,8 @@ void Form1::buildPanel() {
         button->setAccessibleName(name);
 
         if (isHold) {
-            const QPixmap arrow = QPixmap::fromImage(panel::arrowImage(row.caption.arrow));
-            button->setIcon(QIcon(arrow));
-            button->setIconSize(arrow.size());
+            button->setIcon(panel::arrowIcon(row.caption.arrow));
+            button->setIconSize(QSize(panel::arrowWidth, panel::arrowHeight));
             button->setToolTip(name); // the picture has no words of its own
             auto *repeat = static_cast<RepeatButton *>(button);
             const int repeatCode = row.kind.repeatCode;

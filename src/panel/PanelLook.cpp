@@ -1,9 +1,14 @@
 #include "panel/PanelLook.h"
 
 #include <QFontMetrics>
+#include <QIconEngine>
 #include <QImageReader>
+#include <QPainter>
 #include <QPixmap>
 #include <QWidget>
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace panel {
 
@@ -63,31 +68,32 @@ QString faceStyleSheet() {
     return sheet;
 }
 
-QImage arrowImage(Arrow arrow) {
-    QImage image(arrowWidth, arrowHeight, QImage::Format_RGB32);
+QImage arrowImage(Arrow arrow, QSize size) {
+    const int width = std::max(size.width(), 1);
+    const int height = std::max(size.height(), 1);
+    QImage image(width, height, QImage::Format_RGB32);
     image.fill(faceColour(Face::yellow));
     const QRgb black = qRgb(0, 0, 0);
-    constexpr int midX = arrowWidth / 2;  // 8
-    constexpr int midY = arrowHeight / 2; // 4
-    // Filled row by row (or column by column) so the edges are crisp pixels at any
-    // scale, with no smoothing grey on the yellow.
+    // The triangle through the middles of its corner pixels, widened by half a pixel all
+    // round, with no smoothing grey on the yellow. In whole numbers: both sides of
+    // |x - middle| <= half-width + 1/2 are doubled and multiplied out.
     switch (arrow) {
     case Arrow::up:
     case Arrow::down:
-        for (int row = 0; row < arrowHeight; ++row) {
-            const int y = arrow == Arrow::up ? row : arrowHeight - 1 - row;
-            for (int x = midX - row; x <= midX + row; ++x)
-                image.setPixel(x, y, black);
+        for (int fromPoint = 0; fromPoint < height; ++fromPoint) {
+            const int y = arrow == Arrow::up ? fromPoint : height - 1 - fromPoint;
+            for (int x = 0; x < width; ++x)
+                if (std::abs(2 * x - (width - 1)) * (height - 1) <= (width - 1) * fromPoint + (height - 1))
+                    image.setPixel(x, y, black);
         }
         break;
     case Arrow::right:
     case Arrow::left:
-        for (int column = 0; column < arrowWidth; ++column) {
-            // Half the height, shrinking from the full base to the point.
-            const int half = (midY * (arrowWidth - 1 - column) + (arrowWidth - 1) / 2) / (arrowWidth - 1);
-            const int x = arrow == Arrow::right ? column : arrowWidth - 1 - column;
-            for (int y = midY - half; y <= midY + half; ++y)
-                image.setPixel(x, y, black);
+        for (int fromBase = 0; fromBase < width; ++fromBase) {
+            const int x = arrow == Arrow::right ? fromBase : width - 1 - fromBase;
+            for (int y = 0; y < height; ++y)
+                if (std::abs(2 * y - (height - 1)) * (width - 1) <= (height - 1) * (width - 1 - fromBase) + (width - 1))
+                    image.setPixel(x, y, black);
         }
         break;
     case Arrow::none:
@@ -95,6 +101,35 @@ QImage arrowImage(Arrow arrow) {
     }
     return image;
 }
+
+namespace {
+
+// Asked for a picture in device pixels, at whatever scale the screen has, it draws one of
+// exactly that size. A plain icon would enlarge its 17 x 9 picture and blur its edges.
+class ArrowIconEngine : public QIconEngine {
+public:
+    explicit ArrowIconEngine(Arrow arrow) : m_arrow(arrow) {}
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode, QIcon::State) override {
+        const qreal scale = painter->device()->devicePixelRatio();
+        QImage image = arrowImage(m_arrow, (QSizeF(rect.size()) * scale).toSize());
+        image.setDevicePixelRatio(scale);
+        painter->drawImage(rect, image);
+    }
+
+    QPixmap pixmap(const QSize &size, QIcon::Mode, QIcon::State) override {
+        return QPixmap::fromImage(arrowImage(m_arrow, size));
+    }
+
+    QIconEngine *clone() const override { return new ArrowIconEngine(m_arrow); }
+
+private:
+    Arrow m_arrow;
+};
+
+} // namespace
+
+QIcon arrowIcon(Arrow arrow) { return QIcon(new ArrowIconEngine(arrow)); }
 
 QIcon windowIcon() {
     // The desktop icon's own pictures (data/icons, compiled in as a resource), so the

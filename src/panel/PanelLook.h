@@ -23,8 +23,12 @@ QString faceName(Face face);
 // The panel's one style sheet: it paints each button's face from the name in its
 // faceProperty, and leaves the platform's plain buttons alone.
 QString faceStyleSheet();
-// A solid black triangle on the repeat buttons' yellow.
-QImage arrowImage(Arrow arrow);
+// A solid black triangle on the repeat buttons' yellow, `size` pixels large (17 x 9 at the
+// ordinary scale). Worked out afresh for each size rather than scaled from the small one,
+// so its edges are whole pixels on a screen at any scale.
+QImage arrowImage(Arrow arrow, QSize size = {arrowWidth, arrowHeight});
+// The arrow picture as an icon that draws itself for the scale of the screen it is on.
+QIcon arrowIcon(Arrow arrow);
 // The program's icon at 16 to 256 pixels, 32 x 32 (the title bar's) first.
 QIcon windowIcon();
 // The Power group's background. The desktop has no inactive-caption-text colour to
