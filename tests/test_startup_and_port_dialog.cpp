@@ -6,10 +6,13 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 
@@ -42,6 +45,34 @@ bool startUp(PanelRig &rig, std::function<void(Form2 &)> inDialog = {}) {
 }
 
 void type(QLineEdit *box, const QString &text) { QTest::keyClicks(box, text); }
+
+// The room a caption has in its control, as the control's style lays it out.
+int roomForCaption(QWidget *control) {
+    QStyle *style = control->style();
+    if (auto *option = qobject_cast<QRadioButton *>(control)) {
+        QStyleOptionButton look;
+        look.initFrom(option);
+        look.text = option->text();
+        return style->subElementRect(QStyle::SE_RadioButtonContents, &look, option).width();
+    }
+    if (auto *button = qobject_cast<QPushButton *>(control)) {
+        QStyleOptionButton look;
+        look.initFrom(button);
+        look.text = button->text();
+        return style->subElementRect(QStyle::SE_PushButtonContents, &look, button).width();
+    }
+    return control->contentsRect().width();
+}
+
+// The desktop's font for as long as it lives, set before the windows are built.
+class DesktopFont {
+public:
+    explicit DesktopFont(const QFont &font) : m_saved(QApplication::font()) { QApplication::setFont(font); }
+    ~DesktopFont() { QApplication::setFont(m_saved); }
+
+private:
+    QFont m_saved;
+};
 } // namespace
 
 class StartUpAndPortDialog : public QObject {
@@ -441,6 +472,50 @@ private slots:
         }
         QTest::mouseClick(com, Qt::LeftButton);
         QVERIFY(Form2::instance());
+    }
+
+    void captionsFitUnderTheDesktopsFont_data() {
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<int>("points");
+        for (const char *family : {"DejaVu Sans", "Liberation Sans"})
+            for (const int points : {8, 10, 11, 12})
+                QTest::addRow("%s %d", family, points) << QString::fromLatin1(family) << points;
+    }
+
+    void captionsFitUnderTheDesktopsFont() {
+        QFETCH(QString, family);
+        QFETCH(int, points);
+        const DesktopFont desktop(QFont(family, points));
+        QCOMPARE(QFontInfo(QApplication::font()).family(), family);
+        PanelRig rig;
+        rig.startWithPort(3, 96);
+        Form2 *dialog = Form2::showModeless(*rig.form);
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+
+        QList<QWidget *> captioned{dialog->Command1, dialog->Command2,
+                                   dialog->findChild<QLabel *>(QStringLiteral("Label1"))};
+        for (int n = 1; n <= 7; ++n)
+            captioned << dialog->Option[n];
+        for (QWidget *control : captioned) {
+            const QString caption = control->property("text").toString();
+            const int width = QFontMetrics(control->font()).horizontalAdvance(caption);
+            QVERIFY2(width <= roomForCaption(control), qPrintable(QStringLiteral("\"%1\" is %2 pixels wide in %3")
+                                                                      .arg(caption)
+                                                                      .arg(width)
+                                                                      .arg(roomForCaption(control))));
+        }
+
+        // Each frame holds its choices between its top line, drawn below the title, and its
+        // bottom line: within the part of the box its style keeps for what it holds.
+        for (QGroupBox *box : dialog->findChildren<QGroupBox *>()) {
+            QVERIFY2(QFontMetrics(box->font()).horizontalAdvance(box->title()) <= box->width(),
+                     qPrintable(box->title()));
+            const QRect inner = box->contentsRect();
+            for (QWidget *inside : box->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+                QVERIFY2(inside->geometry().top() >= inner.top() && inside->geometry().bottom() <= inner.bottom(),
+                         qPrintable(box->title() + QLatin1String(": ") + inside->objectName()));
+            QVERIFY(dialog->rect().contains(box->geometry()));
+        }
     }
 
     void dialogOutlivesAClosedMainWindow() {

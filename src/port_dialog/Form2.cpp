@@ -8,6 +8,7 @@
 #include "host/Twips.h"
 #include "link/Form1.h"
 #include "link/Module1.h"
+#include "panel/PanelLook.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
@@ -17,6 +18,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+
+#include <algorithm>
+#include <climits>
 
 namespace {
 
@@ -56,6 +62,38 @@ int otherBoxNumber(const QString &text) {
         return 0;
     const int number = significant.toInt();
     return number <= 255 ? number : 0;
+}
+
+// The room a caption has in its control, as the control's style lays it out: beside an
+// option's round mark, inside a button's border, or the whole of a label.
+int roomForCaption(QWidget *control) {
+    QStyleOptionButton look;
+    look.initFrom(control);
+    if (auto *option = qobject_cast<QRadioButton *>(control)) {
+        look.text = option->text();
+        return control->style()->subElementRect(QStyle::SE_RadioButtonContents, &look, control).width();
+    }
+    if (auto *button = qobject_cast<QPushButton *>(control)) {
+        look.text = button->text();
+        return control->style()->subElementRect(QStyle::SE_PushButtonContents, &look, control).width();
+    }
+    return control->contentsRect().width();
+}
+
+// The design draws a frame's top line through its title and places the choices just below
+// it; the desktop's style draws the line below the title, through the first choice. The
+// choices move down into the frame, and the frame grows by as much.
+void keepInsideFrame(QGroupBox *frame) {
+    const auto inside = frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    int top = INT_MAX;
+    for (const QWidget *control : inside)
+        top = std::min(top, control->y());
+    const int shift = frame->contentsRect().top() - top;
+    if (inside.isEmpty() || shift <= 0)
+        return;
+    for (QWidget *control : inside)
+        control->move(control->x(), control->y() + shift);
+    frame->resize(frame->width(), frame->height() + shift);
 }
 
 } // namespace
@@ -137,6 +175,8 @@ Form2::Form2(Form1 &main)
     connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form2::Command2_Click);
 
+    fitToTheDesktopFont();
+
     // The OTHER box comes first, so it has the focus when the dialog opens.
     setTabOrder(Text1, Option[1]);
     setTabOrder(Option[1], Option[2]);
@@ -147,6 +187,22 @@ Form2::Form2(Form1 &main)
     Text1->setFocus();
 
     Form_Load();
+}
+
+void Form2::fitToTheDesktopFont() {
+    // The dialog is in the desktop's font, which may be wider than the boxes were drawn for;
+    // a caption steps down in size as the panel's do rather than lose its last letters.
+    for (QRadioButton *option : findChildren<QRadioButton *>())
+        panel::fitText(option, option->text(), roomForCaption(option));
+    for (QPushButton *button : {Command1, Command2})
+        panel::fitText(button, button->text(), roomForCaption(button));
+    for (QLabel *label : findChildren<QLabel *>())
+        panel::fitText(label, label->text(), roomForCaption(label));
+    // The titles last: what a frame holds takes the frame's font unless it has one of its own.
+    for (QGroupBox *frame : findChildren<QGroupBox *>()) {
+        panel::fitText(frame, frame->title(), frame->width());
+        keepInsideFrame(frame);
+    }
 }
 
 Form2 *Form2::instance() { return openDialog; }

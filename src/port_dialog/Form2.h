@@ -41,6 +41,8 @@ protected:
 
 private:
     explicit Form2(Form1 &main);
+    // Fits the captions to their boxes in the desktop's font, and the choices into their frames.
+    void fitToTheDesktopFont();
     // Sets the line settings for BaudCode and selects its option; any code but 96 becomes 192.
     void applySpeed();
     // Opens the main window's port on ComPortNo; a failure is shown as the port warning.
