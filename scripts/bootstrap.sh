@@ -4,6 +4,8 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-httpserver-dev qt6-websockets-dev xvfb xauth)
+# Prometheus scrapes the server's metrics in a test (promtool checks their format).
+packages+=(prometheus)
 # The Arial-metric face the panel's captions are sized for (without it they are stepped
 # down to fit), the X client library of the test that reads titles back from Xvfb, and
 # DejaVu Sans, the desktop font the tests stand in for the operator's.
@@ -33,4 +35,14 @@ sudo_cmd=()
 if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
+# Packages that bring a service (Prometheus, a message broker) must not start it: the tests
+# start their own, on free loopback ports. A policy-rc.d that refuses every start keeps the
+# package scripts from starting one; one the administrator put there is left alone.
+policy=/usr/sbin/policy-rc.d
+if [[ ! -e $policy ]]; then
+    printf '#!/bin/sh\n# Placed by tavo-control'"'"'s bootstrap while it installs packages.\nexit 101\n' |
+        "${sudo_cmd[@]}" tee "$policy" >/dev/null
+    trap '"${sudo_cmd[@]}" rm -f "$policy"' EXIT
+    "${sudo_cmd[@]}" chmod 755 "$policy"
+fi
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
