@@ -12,7 +12,7 @@
 
 LineConnection::LineConnection(QTcpSocket *socket, const LineLimits &limits, QObject *parent)
     : QObject(parent), m_socket(socket), m_limits(limits),
-      m_peer(endpointName(socket->peerAddress(), socket->peerPort())) {
+      m_peer(endpointName(socket->peerAddress(), socket->peerPort())), m_splitter(limits.longestLine) {
     socket->setParent(this);
     // Bytes beyond this stay with the kernel (and the client) until the lines before them
     // are answered.
@@ -103,41 +103,34 @@ void LineConnection::readMore() {
 }
 
 std::optional<QByteArray> LineConnection::takeLine() {
-    const qsizetype longest = m_limits.longestLine + m_firstLineAllowance;
     for (;;) {
-        // Clients that end their lines with CR LF leave an LF in front of the next one.
-        while (m_inbox.startsWith('\n'))
-            m_inbox.remove(0, 1);
-        const qsizetype end = m_inbox.indexOf('\r');
-        if (end >= 0 && end < longest) {
-            const QByteArray line = m_inbox.left(end);
-            m_inbox.remove(0, end + 1);
-            m_firstLineAllowance = 0;
+        QByteArray line;
+        switch (m_splitter.next(&line)) {
+        case LineSplitter::Next::line:
             return line;
-        }
-        if (end >= 0 || m_inbox.size() >= longest) {
+        case LineSplitter::Next::tooLong:
             close(QStringLiteral("closed: a line longer than %1 bytes").arg(m_limits.longestLine));
             return std::nullopt;
+        case LineSplitter::Next::needMore:
+            break;
         }
         if (m_socket->bytesAvailable() <= 0)
             return std::nullopt;
-        m_inbox += m_socket->read(longest - m_inbox.size());
+        m_splitter.add(m_socket->read(m_splitter.room()));
     }
 }
 
 void LineConnection::peerGone() {
     m_peerDone = true;
     m_idle.stop();
-    // What came before the end is still to be answered.
-    if (!m_closing && m_inbox.size() < m_limits.longestLine + m_firstLineAllowance)
-        m_inbox += m_socket->read(m_limits.longestLine + m_firstLineAllowance - m_inbox.size());
+    // What came before the end is still to be answered: readMore() takes it from the socket.
     readMore();
 }
 
 void LineConnection::finishIfDone() {
     if (!m_peerDone)
         return;
-    if (!m_closing && (m_busy || m_inbox.contains('\r')))
+    if (!m_closing && (m_busy || m_splitter.holdsLine() || m_socket->bytesAvailable() > 0))
         return;
     finish();
 }

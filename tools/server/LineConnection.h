@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LineSplitter.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QTimer>
@@ -41,7 +43,7 @@ public:
     // Sends what is queued, then closes (or aborts once drainMs have passed).
     void close(const QString &why);
     // How much longer the first line may be (a PJLink digest in front of it).
-    void setFirstLineAllowance(qsizetype extra) { m_firstLineAllowance = extra; }
+    void setFirstLineAllowance(qsizetype extra) { m_splitter.setFirstLineAllowance(extra); }
     void setIdleMs(int ms);
 
 signals:
@@ -62,8 +64,7 @@ private:
     QTcpSocket *m_socket;
     LineLimits m_limits;
     QString m_peer;
-    QByteArray m_inbox;
-    qsizetype m_firstLineAllowance = 0;
+    LineSplitter m_splitter;
     bool m_busy = false;    // a line is out, not yet done
     bool m_closing = false;
     bool m_peerDone = false; // nothing more comes from the client

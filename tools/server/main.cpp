@@ -251,6 +251,15 @@ int main(int argc, char *argv[]) {
         return exitUnavailable;
     }
     const QString device = port.deviceName();
+    // A panel turned away from the busy device reads where the projector can be reached;
+    // written before the listeners are announced, so whoever waits for those finds it.
+    QString record;
+    if (!isSocketDevice(device)) {
+        QJsonObject listeners;
+        for (const char *frontEnd : {"line", "pjlink", "http"})
+            listeners.insert(QLatin1String(frontEnd), projector.address(QLatin1String(frontEnd)));
+        record = writeServerRecord(device, listeners);
+    }
     logLine(QStringLiteral("projector on %1").arg(isSocketDevice(device) ? device
                                                   : QStringLiteral("%1 at %2 bit/s")
                                                         .arg(device, line.settings.section(QLatin1Char(','), 0, 0))));
@@ -269,14 +278,6 @@ int main(int argc, char *argv[]) {
         logLine(QStringLiteral("warning: no PJLink password, and %1 is reachable from other machines: anyone who can "
                                "reach it can work the projector")
                     .arg(projector.address(QStringLiteral("pjlink"))));
-    // A panel turned away from the busy device reads where the projector can be reached.
-    QString record;
-    if (!isSocketDevice(device)) {
-        QJsonObject listeners;
-        for (const char *frontEnd : {"line", "pjlink", "http"})
-            listeners.insert(QLatin1String(frontEnd), projector.address(QLatin1String(frontEnd)));
-        record = writeServerRecord(device, listeners);
-    }
     const int status = QCoreApplication::exec();
     logLine(QStringLiteral("stopping"));
     projector.stop();
