@@ -112,7 +112,7 @@ xcb_rectangle_t windowPlace(xcb_connection_t *connection, xcb_window_t window) {
     return place;
 }
 
-bool overlaps(const xcb_rectangle_t &a, const xcb_rectangle_t &b) {
+[[maybe_unused]] bool overlaps(const xcb_rectangle_t &a, const xcb_rectangle_t &b) {
     return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
 }
 

@@ -11,9 +11,16 @@
 //       "%1POWR ?" round trips on one PJLink connection
 //   tavo-bench pjlink-clients [--host H] [--port P] [--clients N] [--queries N]
 //       many PJLink connections at once, queries answered per second
+//   tavo-bench server-memory --pid PID --pjlink P --line P --http P [--flood-mb N]
+//       tavo-server's resident memory at rest, at its connection caps, and under a flood
+//   tavo-bench http-get --url URL [--count N]
+//       GETs on one connection, median and p99
+//   tavo-bench poll-share --url METRICS-URL [--seconds N]
+//       the poll's share of the line's time, from the server's metrics
 
 #include "Launch.h"
 #include "LineBench.h"
+#include "ServerBench.h"
 #include "ToolBench.h"
 
 #include <cstdio>
@@ -29,7 +36,10 @@ int usage() {
                  "       tavo-bench launch [--tavo-conf DIR] [--idle-ms MS] [--timeout-ms MS] -- PROGRAM [ARGS...]\n"
                  "       tavo-bench spawn [--timeout-ms MS] -- PROGRAM [ARGS...]\n"
                  "       tavo-bench pjlink-rtt [--host H] [--port P] [--queries N]\n"
-                 "       tavo-bench pjlink-clients [--host H] [--port P] [--clients N] [--queries N]\n");
+                 "       tavo-bench pjlink-clients [--host H] [--port P] [--clients N] [--queries N]\n"
+                 "       tavo-bench server-memory --pid PID --pjlink P --line P --http P [--flood-mb N]\n"
+                 "       tavo-bench http-get --url URL [--count N]\n"
+                 "       tavo-bench poll-share --url METRICS-URL [--seconds N]\n");
     return 2;
 }
 
@@ -73,6 +83,39 @@ int main(int argc, char **argv) {
         int qtArgc = 1;
         return mode == "pjlink-rtt" ? runPjlinkRoundTrips(qtArgc, argv, options)
                                     : runPjlinkClients(qtArgc, argv, options);
+    }
+    if (mode == "server-memory") {
+        ServerMemoryOptions options;
+        for (int i = 2; i < argc; ++i) {
+            const std::string word = argv[i];
+            int *target = word == "--pid"        ? &options.pid
+                          : word == "--pjlink"   ? &options.pjlinkPort
+                          : word == "--line"     ? &options.linePort
+                          : word == "--http"     ? &options.httpPort
+                          : word == "--flood-mb" ? &options.floodMegabytes
+                                                 : nullptr;
+            if (!target || i + 1 >= argc || !number(argv[++i], *target))
+                return usage();
+        }
+        int qtArgc = 1;
+        return runServerMemory(qtArgc, argv, options);
+    }
+    if (mode == "http-get" || mode == "poll-share") {
+        std::string url;
+        int count = mode == "http-get" ? 200 : 10;
+        for (int i = 2; i < argc; ++i) {
+            const std::string word = argv[i];
+            if (word == "--url" && i + 1 < argc)
+                url = argv[++i];
+            else if ((word == "--count" || word == "--seconds") && i + 1 < argc && number(argv[i + 1], count))
+                ++i;
+            else
+                return usage();
+        }
+        if (url.empty())
+            return usage();
+        int qtArgc = 1;
+        return mode == "http-get" ? runHttpGets(qtArgc, argv, url, count) : runPollShare(qtArgc, argv, url, count);
     }
     const bool launch = argc > 1 && std::strcmp(argv[1], "launch") == 0;
     const int first = argc > 1 && (launch || std::strcmp(argv[1], "line") == 0) ? 2 : 1;

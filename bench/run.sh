@@ -11,7 +11,7 @@
 # CLICKS and REPLIES (default 1000 each), RUNS (start-ups per program, default 10),
 # SKIP_BUILD=1 to measure what is already built, SKIP_LINE=1 to leave out the
 # measurements on the pseudo-terminal (their rows then read n/a), SKIP_TOOLS=1 to leave
-# out tavo-send and tavo-pjlink (their rows read n/a too); STARTS (tavo-send start-ups,
+# out tavo-send and tavo-server (their rows read n/a too); STARTS (tavo-send start-ups,
 # default 50) and QUERIES (round trips per PJLink and tavo-send measurement, default 200).
 set -euo pipefail
 
@@ -24,7 +24,7 @@ peer=cutecom
 floor=$build/bench/tavo-bench-floor
 # The console programs, the simulator they talk to, and the floor under tavo-send's start-up.
 send=$build/tools/send/tavo-send
-pjlink=$build/tools/pjlink/tavo-pjlink
+server=$build/tools/server/tavo-server
 sim=$build/tools/projector_sim/tavo-projector-sim
 bare=$build/bench/tavo-bench-bare-status
 
@@ -82,7 +82,7 @@ if [[ ${SKIP_BUILD:-} != 1 ]]; then
         # Unfinished work elsewhere in the tree need not stop the measurement.
         note "the full build failed (see $log); building the program and the benchmark alone"
         cmake --build "$build" --target tavo-control tavo-bench tavo-bench-floor >>"$log" 2>&1
-        cmake --build "$build" --target tavo-send tavo-pjlink tavo-projector-sim tavo-bench-bare-status \
+        cmake --build "$build" --target tavo-send tavo-server tavo-projector-sim tavo-bench-bare-status \
             >>"$log" 2>&1 || note "the console programs did not build; their rows read n/a"
     fi
 fi
@@ -130,19 +130,24 @@ start_sim() { # out, count, options...
         sleep 0.05
     done
 }
-# Starts tavo-pjlink on a free loopback port for the device, leaves its pid in pjlink_pid
-# and its port in pjlink_port.
-start_pjlink() { # device, baud
-    local log=$work/pjlink-$RANDOM.log
-    "$pjlink" -p "$1" -b "$2" --listen 127.0.0.1:0 2>"$log" &
-    pjlink_pid=$!
-    background+=("$pjlink_pid")
-    pjlink_port=
-    until [[ -n $pjlink_port ]]; do
-        kill -0 "$pjlink_pid" 2>/dev/null || { note "tavo-pjlink did not start:" "$(cat "$log")"; return 1; }
+# Starts tavo-server for the device with the given options (front ends on free loopback
+# ports, e.g. --pjlink 127.0.0.1:0), leaves its pid in server_pid and the ports it announces
+# in pjlink_port, line_port and http_port. Without a poll or answers from memory unless asked,
+# so every query goes to the line.
+start_server() { # device, baud, options...
+    local log=$work/server-$RANDOM.log device=$1 baud=$2
+    shift 2
+    "$server" -p "$device" -b "$baud" --pjlink off --http off --poll 0 --max-age 0 "$@" 2>"$log" &
+    server_pid=$!
+    background+=("$server_pid")
+    until grep -q '^listening on' "$log" 2>/dev/null && sleep 0.1; do
+        kill -0 "$server_pid" 2>/dev/null || { note "tavo-server did not start:" "$(cat "$log")"; return 1; }
         sleep 0.05
-        pjlink_port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\) .*/\1/p' "$log")
     done
+    announced() { sed -n "s/^listening on 127\.0\.0\.1:\([0-9]*\) for $1.*/\1/p" "$log"; }
+    pjlink_port=$(announced PJLink)
+    line_port=$(announced "the projector")
+    http_port=$(announced HTTP)
 }
 # tavo-send's own round trips: QUERIES status commands on one run, the median of the
 # "ms" each reports (write to end of reply, taken inside the program), in µs.
@@ -159,6 +164,13 @@ pjlink_bench() { # prefix, tavo-bench arguments...
     shift
     "$bench" "$@" --port "$pjlink_port" 2>>"$work/tools.log" | sed "s/^/${prefix}_/" >>"$tools" ||
         note "tavo-bench $1 failed (see $work/tools.log)"
+}
+
+# A tavo-bench measurement of the server; its lines go to the table's file with a prefix.
+server_bench() { # prefix, tavo-bench arguments...
+    local prefix=$1
+    shift
+    "$bench" "$@" 2>>"$work/tools.log" | sed "s/^/${prefix}_/" >>"$tools" || note "tavo-bench $1 failed (see $work/tools.log)"
 }
 
 measure_tools() {
@@ -182,28 +194,47 @@ measure_tools() {
 
     note "PJLink against the simulator unpaced: $QUERIES round trips, then 50 clients x 20 queries"
     send_round_trip send_rtt_unpaced "$pty" 9600
-    start_pjlink "$pty" 9600 || return 1
+    start_server "$pty" 9600 --pjlink 127.0.0.1:0 || return 1
     pjlink_bench unpaced pjlink-rtt --queries "$QUERIES"
     pjlink_bench unpaced pjlink-clients --clients 50 --queries 20
-    stop "$pjlink_pid"
+    stop "$server_pid"
     stop "$sim_pid"
 
     note "PJLink against the simulator paced at 9600 bit/s: $QUERIES round trips"
     start_sim "$work/sim-9600.txt" 1 --pty --pace --baud 9600 || return 1
     pty=$(awk '$1 == "PTY" { print $2; exit }' "$work/sim-9600.txt")
     send_round_trip send_rtt_9600 "$pty" 9600
-    start_pjlink "$pty" 9600 || return 1
+    start_server "$pty" 9600 --pjlink 127.0.0.1:0 || return 1
     pjlink_bench paced9600 pjlink-rtt --queries "$QUERIES"
-    stop "$pjlink_pid"
+    stop "$server_pid"
+    # The same through the server's line front end, as the panel and tavo-send reach it.
+    start_server "$pty" 9600 --line 127.0.0.1:0 || return 1
+    send_round_trip send_rtt_line_9600 "socket://127.0.0.1:$line_port" 9600
+    stop "$server_pid"
+    # The poll on its own: every second here; its share at the default 10 s is a tenth.
+    start_server "$pty" 9600 --http 127.0.0.1:0 --poll 1 || return 1
+    server_bench poll poll-share --url "http://127.0.0.1:$http_port/metrics" --seconds 10
+    stop "$server_pid"
     stop "$sim_pid"
 
     note "PJLink against the simulator paced at 19200 bit/s: 50 clients x 20 queries"
     start_sim "$work/sim-19200.txt" 1 --pty --pace --baud 19200 || return 1
     pty=$(awk '$1 == "PTY" { print $2; exit }' "$work/sim-19200.txt")
     send_round_trip send_rtt_19200 "$pty" 19200
-    start_pjlink "$pty" 19200 || return 1
+    start_server "$pty" 19200 --pjlink 127.0.0.1:0 || return 1
     pjlink_bench paced19200 pjlink-clients --clients 50 --queries 20
-    stop "$pjlink_pid"
+    stop "$server_pid"
+    stop "$sim_pid"
+
+    note "tavo-server at rest, with every front end at its cap of idle clients, and flooded; a /metrics scrape"
+    start_sim "$work/sim-server.txt" 1 --pty || return 1
+    pty=$(awk '$1 == "PTY" { print $2; exit }' "$work/sim-server.txt")
+    start_server "$pty" 9600 --pjlink 127.0.0.1:0 --line 127.0.0.1:0 --http 127.0.0.1:0 --poll 10 --max-age 1 \
+        --pjlink-idle 2 || return 1
+    server_bench server server-memory --pid "$server_pid" --pjlink "$pjlink_port" --line "$line_port" \
+        --http "$http_port" --flood-mb 10
+    server_bench metrics http-get --url "http://127.0.0.1:$http_port/metrics" --count 200
+    stop "$server_pid"
     stop "$sim_pid"
 
     note "power-off to 100 simulated projectors answering after 200 ms: at once, then one at a time"
@@ -228,8 +259,8 @@ measure_tools() {
 }
 if [[ ${SKIP_TOOLS:-} == 1 ]]; then
     :
-elif ! [[ -x $send && -x $pjlink && -x $sim && -x $bare ]]; then
-    note "tavo-send, tavo-pjlink, the simulator or $bare is missing: their rows read n/a"
+elif ! [[ -x $send && -x $server && -x $sim && -x $bare ]]; then
+    note "tavo-send, tavo-server, the simulator or $bare is missing: their rows read n/a"
 else
     measure_tools || note "the console programs' measurements stopped early; the rows left read n/a"
 fi
@@ -292,6 +323,7 @@ unpaced_send=$(tool send_rtt_unpaced_median_us)
 unpaced_pjlink=$(tool unpaced_pjlink_rtt_median_us)
 paced_send=$(tool send_rtt_9600_median_us)
 paced_pjlink=$(tool paced9600_pjlink_rtt_median_us)
+line_send=$(tool send_rtt_line_9600_median_us)
 paced19200_send=$(tool send_rtt_19200_median_us)
 clients_qps=$(tool paced19200_pjlink_clients_qps)
 # The line at 19200 bit/s carries "CR0\r" and "80\r", 7 characters of 10 bits, per query.
@@ -332,12 +364,18 @@ table=$(
 | peak resident memory (VmHWM) after 1 s idle, beside the floor, median | $(mib "$t_mem") | floor: $(mib "$f_mem") | $(ratio "$t_mem" "$f_mem") | ratio ≤ 1.2 |
 | \`tavo-send status\` on a pty: fork to its decoded line on stdout, beside a bare QSerialPort program (fork to its reply line), median of $(spawn_count send-start first_line_us) / $(spawn_count bare-start first_line_us) | $(ms "$s_start") | bare: $(ms "$b_start") | $(ratio "$s_start" "$b_start") | ratio ≤ 1.5 |
 | \`power-off\` to 100 simulated projectors on loopback TCP, each answering after 200 ms: one \`tavo-send\` with 100 \`-p\`, fork to exit, median of $(spawn_count fleet exit_us) | $(scaled "%.2f s" "$fleet_at_once" 1e6) | one port at a time, 100 runs in a row: $(scaled "%.1f s" "$fleet_in_turn" 1000) | $(ratio "$fleet_at_once" "$fleet_in_turn_us") | < 1 s (about 20 s one at a time) |
-| PJLink \`POWR ?\` round trip through tavo-pjlink on loopback, simulator unpaced, median of $(tool unpaced_pjlink_rtt_n) | $(scaled "%.0f µs" "$unpaced_pjlink" 1) | tavo-send \`status\` (its \`ms\`): $(scaled "%.0f µs" "$unpaced_send" 1) | $(ratio "$unpaced_pjlink" "$unpaced_send") | – (the bridge's own cost) |
+| PJLink \`POWR ?\` round trip through tavo-server on loopback, simulator unpaced, median of $(tool unpaced_pjlink_rtt_n) | $(scaled "%.0f µs" "$unpaced_pjlink" 1) | tavo-send \`status\` (its \`ms\`): $(scaled "%.0f µs" "$unpaced_send" 1) | $(ratio "$unpaced_pjlink" "$unpaced_send") | – (the bridge's own cost) |
 | PJLink \`POWR ?\` round trip, simulator paced at 9600 bit/s, median of $(tool paced9600_pjlink_rtt_n) | $(scaled "%.2f ms" "$paced_pjlink" 1000) | tavo-send \`status\`: $(scaled "%.2f ms" "$paced_send" 1000) | $(ratio "$paced_pjlink" "$paced_send") | ratio ≤ 1.2 |
-| 50 PJLink clients × 20 \`POWR ?\` at once, simulator paced at 19200 bit/s: queries answered per second | $(scaled "%.0f/s" "$clients_qps" 1) | a real line at 19200 bit/s (7 characters, 3.65 ms a query): $(fmt "%.0f/s" "$line_limit_qps") | $(ratio "$clients_qps" "$line_limit_qps") | – |
+| 50 PJLink clients × 20 \`POWR ?\` at once, simulator paced at 19200 bit/s: queries answered per second (identical queries waiting share one exchange) | $(scaled "%.0f/s" "$clients_qps" 1) | a real line at 19200 bit/s (7 characters, 3.65 ms a query): $(fmt "%.0f/s" "$line_limit_qps") | $(ratio "$clients_qps" "$line_limit_qps") | – |
 | of which the wait for one answer (queue and line), median / p99 | $(fmt "%.1f" "$(tool paced19200_pjlink_clients_latency_median_ms)") / $(fmt "%.1f ms" "$(tool paced19200_pjlink_clients_latency_p99_ms)") | – | – | – |
 | the simulated line at 19200 bit/s (only the reply is paced): tavo-send \`status\` round trip, median, and the queries per second it allows | $(scaled "%.2f ms" "$paced19200_send" 1000) | $(fmt "%.0f/s" "$sim_limit_qps") | – | – |
 | 50 PJLink clients × 20 \`POWR ?\`, simulator unpaced: queries answered per second | $(scaled "%.0f/s" "$(tool unpaced_pjlink_clients_qps)" 1) | – | – | – |
+| tavo-server's line front end: tavo-send \`status\` through \`socket://\` to the server, simulator paced at 9600 bit/s, median of $(tool send_rtt_line_9600_ok) | $(scaled "%.2f ms" "$line_send" 1000) | tavo-send \`status\` on the line itself: $(scaled "%.2f ms" "$paced_send" 1000) | $(ratio "$line_send" "$paced_send") | ratio ≤ 1.1 |
+| tavo-server resident memory at rest (PJLink, line and HTTP on, poll every 10 s) | $(mib "$(tool server_memory_rest_kib)") | – | – | – |
+| … with every front end at its cap of idle clients ($(tool server_memory_caps_connections) connections: 256 PJLink, 16 line, 64 HTTP) | $(mib "$(tool server_memory_caps_kib)") | at rest: $(mib "$(tool server_memory_rest_kib)") | $(ratio "$(tool server_memory_caps_kib)" "$(tool server_memory_rest_kib)") | – |
+| … while one PJLink client writes $(tool server_memory_flood_megabytes) MB of queries and reads nothing, peak; the client closed by the server after $(scaled "%.1f s" "$(tool server_memory_flood_closed_after_ms)" 1000) | $(mib "$(tool server_memory_flood_peak_kib)") | at rest: $(mib "$(tool server_memory_rest_kib)") | $(ratio "$(tool server_memory_flood_peak_kib)" "$(tool server_memory_rest_kib)") | flat |
+| the poll's share of line time, simulator paced at 9600 bit/s: every 1 s (measured over $(tool poll_poll_wall_seconds) s) / every 10 s (the default, a tenth) | $(fmt "%.2f %%" "$(awk -v x="$(tool poll_poll_share)" 'BEGIN { print x * 100 }')") / $(fmt "%.3f %%" "$(awk -v x="$(tool poll_poll_share)" 'BEGIN { print x * 10 }')") | – | – | – |
+| a \`/metrics\` scrape on one connection, median / p99 of $(tool metrics_get_n) ($(tool metrics_get_bytes) bytes) | $(scaled "%.0f" "$(tool metrics_get_median_us)" 1) / $(scaled "%.0f µs" "$(tool metrics_get_p99_us)" 1) | – | – | – |
 EOF
 )
 

@@ -61,6 +61,7 @@ void Metrics::count(const LineExchange &exchange, const QString &frontEnd) {
         return;
     }
     ++m_commands[frontEnd];
+    m_lineSeconds[frontEnd] += double(exchange.elapsedUs) / 1e6;
     if (exchange.failure.isEmpty() && !exchange.answered)
         ++m_timeouts[frontEnd];
     else if (!exchangeProblem(exchange, 0).isEmpty())
@@ -110,6 +111,16 @@ QByteArray Metrics::render() const {
                        number(Readings::ageSeconds(reading)) + '\n';
     }
     byFrontEnd(out, "tavo_commands_total", "Commands sent to the projector, by the front end that asked.", m_commands);
+    {
+        Family family(out, "tavo_line_seconds_total", "counter",
+                      "Time the line spent on commands, from each write to the end of its reply or its timeout, by "
+                      "the front end that asked.");
+        QStringList frontEnds = m_lineSeconds.keys();
+        frontEnds.sort();
+        for (const QString &frontEnd : frontEnds)
+            out += "tavo_line_seconds_total{front_end=\"" + labelValue(frontEnd) + "\"} " +
+                   number(m_lineSeconds.value(frontEnd)) + '\n';
+    }
     byFrontEnd(out, "tavo_answers_from_memory_total",
                "Queries answered from a recent reading without using the line, by front end.", m_fromMemory);
     byFrontEnd(out, "tavo_command_timeouts_total", "Commands that got no reply in time, by front end.", m_timeouts);

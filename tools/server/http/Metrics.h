@@ -39,5 +39,6 @@ private:
     QHash<QString, quint64> m_timeouts;
     QHash<QString, quint64> m_failures;
     QHash<QString, quint64> m_refused;
+    QHash<QString, double> m_lineSeconds; // line time taken, by front end
     quint64 m_discarded = 0;
 };

@@ -1,0 +1,153 @@
+#include "ServerBench.h"
+
+#include "Stats.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+long residentKiB(int pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QRegularExpression rss(QStringLiteral("VmRSS:\\s+(\\d+) kB"));
+    return rss.match(QString::fromLatin1(status.readAll())).captured(1).toLong();
+}
+
+// Runs the event loop for a while: connections settle, the server answers.
+void settle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+std::vector<std::unique_ptr<QTcpSocket>> connectMany(const QString &host, int port, int count) {
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (int i = 0; i < count; ++i) {
+        sockets.push_back(std::make_unique<QTcpSocket>());
+        sockets.back()->connectToHost(host, quint16(port));
+    }
+    for (auto &socket : sockets)
+        socket->waitForConnected(3000);
+    return sockets;
+}
+
+double metricValue(const QByteArray &metrics, const QString &sample) {
+    for (const QByteArray &line : metrics.split('\n'))
+        if (line.startsWith(sample.toUtf8() + ' '))
+            return line.mid(sample.size() + 1).toDouble();
+    return 0;
+}
+
+QByteArray get(QNetworkAccessManager &web, const QUrl &url) {
+    QNetworkReply *reply = web.get(QNetworkRequest(url));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    reply->deleteLater();
+    return reply->readAll();
+}
+
+} // namespace
+
+int runServerMemory(int argc, char **argv, const ServerMemoryOptions &options) {
+    QCoreApplication app(argc, argv);
+    const QString host = QString::fromStdString(options.host);
+    settle(500);
+    std::printf("memory_rest_kib %ld\n", residentKiB(options.pid));
+    {
+        auto pjlink = connectMany(host, options.pjlinkPort, options.pjlinkClients);
+        auto line = connectMany(host, options.linePort, options.lineClients);
+        auto http = connectMany(host, options.httpPort, options.httpClients);
+        settle(1000);
+        int open = 0;
+        for (const auto *group : {&pjlink, &line, &http})
+            for (const auto &socket : *group)
+                open += socket->state() == QAbstractSocket::ConnectedState;
+        std::printf("memory_caps_connections %d\n", open);
+        std::printf("memory_caps_kib %ld\n", residentKiB(options.pid));
+    }
+    settle(1000);
+    std::printf("memory_after_caps_kib %ld\n", residentKiB(options.pid));
+
+    QTcpSocket flood;
+    flood.setReadBufferSize(1); // takes nothing: every answer stays on the server's side
+    flood.connectToHost(host, quint16(options.pjlinkPort));
+    if (!flood.waitForConnected(3000))
+        return 1;
+    QByteArray queries;
+    while (queries.size() < qsizetype(options.floodMegabytes) * 1024 * 1024)
+        queries += "%1NAME ?\r";
+    flood.write(queries);
+    long peak = 0;
+    QElapsedTimer clock;
+    clock.start();
+    // The server closes it when it has taken no line for its idle time; its end shows here
+    // as the socket's error once the kernel's buffers have drained.
+    bool closed = false;
+    QObject::connect(&flood, &QTcpSocket::errorOccurred, &app, [&] { closed = true; });
+    QObject::connect(&flood, &QTcpSocket::disconnected, &app, [&] { closed = true; });
+    while (!closed && clock.elapsed() < options.timeoutMs) {
+        peak = std::max(peak, residentKiB(options.pid));
+        settle(50);
+    }
+    std::printf("memory_flood_megabytes %d\n", options.floodMegabytes);
+    std::printf("memory_flood_peak_kib %ld\n", peak);
+    std::printf("memory_flood_closed %d\n", closed ? 1 : 0);
+    std::printf("memory_flood_closed_after_ms %lld\n", clock.elapsed());
+    flood.abort();
+    settle(500);
+    std::printf("memory_after_flood_kib %ld\n", residentKiB(options.pid));
+    return 0;
+}
+
+int runHttpGets(int argc, char **argv, const std::string &url, int count) {
+    QCoreApplication app(argc, argv);
+    QNetworkAccessManager web;
+    const QUrl target(QString::fromStdString(url));
+    std::vector<double> samples;
+    qsizetype bytes = 0;
+    for (int i = 0; i <= count; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        bytes = get(web, target).size();
+        if (i > 0) // the first opens the connection
+            samples.push_back(double(clock.nsecsElapsed()) / 1000.0);
+    }
+    const Summary s = summarise(samples);
+    std::printf("get_n %zu\n", samples.size());
+    std::printf("get_bytes %lld\n", qlonglong(bytes));
+    std::printf("get_median_us %.1f\n", s.median);
+    std::printf("get_p99_us %.1f\n", s.p99);
+    return bytes > 0 ? 0 : 1;
+}
+
+int runPollShare(int argc, char **argv, const std::string &url, int seconds) {
+    QCoreApplication app(argc, argv);
+    QNetworkAccessManager web;
+    const QUrl target(QString::fromStdString(url));
+    const QString sample = QStringLiteral("tavo_line_seconds_total{front_end=\"poll\"}");
+    QElapsedTimer clock;
+    clock.start();
+    const double before = metricValue(get(web, target), sample);
+    settle(seconds * 1000);
+    const double after = metricValue(get(web, target), sample);
+    const double wall = double(clock.nsecsElapsed()) / 1e9;
+    std::printf("poll_line_seconds %.4f\n", after - before);
+    std::printf("poll_wall_seconds %.2f\n", wall);
+    std::printf("poll_share %.5f\n", (after - before) / wall);
+    return after > before ? 0 : 1;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+// tavo-server measured from outside, as its clients and its administrator meet it.
+
+#include <string>
+
+struct ServerMemoryOptions {
+    int pid = 0;
+    std::string host = "127.0.0.1";
+    int pjlinkPort = 0, linePort = 0, httpPort = 0;
+    int pjlinkClients = 256, lineClients = 16, httpClients = 64; // the server's default caps
+    int floodMegabytes = 10;
+    int timeoutMs = 60000;
+};
+
+// The server's resident memory at rest; with every front end at its cap of idle connections;
+// and while one PJLink client writes `floodMegabytes` of queries and reads nothing, until the
+// server closes it (run the server with a short --pjlink-idle). Prints memory_* lines.
+int runServerMemory(int argc, char **argv, const ServerMemoryOptions &options);
+
+// GETs the URL `count` times on one keep-alive connection, timing each to the last byte.
+// Prints get_* lines.
+int runHttpGets(int argc, char **argv, const std::string &url, int count);
+
+// Reads tavo_line_seconds_total{front_end="poll"} from the metrics at the URL, `seconds`
+// apart: the share of the line's time the poll took. Prints poll_* lines.
+int runPollShare(int argc, char **argv, const std::string &url, int seconds);
