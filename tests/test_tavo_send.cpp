@@ -141,6 +141,15 @@ private slots:
                  QStringList({port + "\tCR0\t-\tno reply within 300 ms", port + "\tCR3\t-\tno reply within 300 ms"}));
         QVERIFY2(quiet.ms < 2 * 300 + 5000, qPrintable(QString::number(quiet.ms)));
 
+        // A projector unplugged under it: every message after names the device.
+        Simulator unplugged({"--pty", "--unplug-after", "1"});
+        const QString gone = unplugged.endpoints.value(0);
+        const Run lost = tavoSend({"-p", gone, "status", "lamp-time", "temp"});
+        QCOMPARE(lost.exitCode, 1);
+        QCOMPARE(lost.lines().size(), 3);
+        for (const QString &line : lost.lines())
+            QVERIFY2(line.section('\t', 3).contains(gone), qPrintable(line));
+
         const Run missing = tavoSend({"-p", absent, "status"});
         QCOMPARE(missing.exitCode, 2);
         QVERIFY(missing.err.contains(absent.toUtf8() + ": no such device."));
