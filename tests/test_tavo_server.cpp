@@ -690,6 +690,7 @@ private slots:
         };
         ServerRig rig(projector.pty.slavePath(), [](ServerOptions &options) {
             options.line = ListenAddress{QHostAddress::LocalHost, 0};
+            options.http = ListenAddress{QHostAddress::LocalHost, 0};
             options.pollSeconds = 1;
         });
         const QString line = QStringLiteral("socket://127.0.0.1:%1").arg(rig.portOf("line"));
@@ -740,7 +741,16 @@ private slots:
         QVERIFY(waitUntil([&] { return panel.port.portOpen(); }));
         QLabel *statusBox = panel.form->Label25;
         QStringList panelWrong;
+        // And a monitoring system scraping the metrics all the while.
+        QNetworkAccessManager web;
+        int scrapes = 0;
+        const QUrl metrics(QStringLiteral("http://127.0.0.1:%1/metrics").arg(rig.portOf("http")));
         for (int i = 0; i < 10; ++i) {
+            QNetworkReply *scrape = web.get(QNetworkRequest(metrics));
+            QObject::connect(scrape, &QNetworkReply::finished, scrape, [&scrapes, scrape] {
+                scrapes += scrape->readAll().contains("tavo_up 1");
+                scrape->deleteLater();
+            });
             const bool lamp = i % 2;
             panel.click(lamp ? "Command46" : "Command44");
             const bool decoded = waitUntil([&] {
@@ -750,7 +760,15 @@ private slots:
                 panelWrong << statusBox->text();
             panel.form->Timer4_Timer(); // clears the display for the next one
         }
+        // A held button: every tick of the panel's repeat timer reaches the projector.
+        const qsizetype volumeBefore = projector.heard.count("C09");
+        QTest::mousePress(panel.button("Command1"), Qt::LeftButton); // Volume up
+        for (int tick = 0; tick < 10; ++tick)
+            panel.form->Timer1_Timer();
+        QTest::mouseRelease(panel.button("Command1"), Qt::LeftButton);
+        QVERIFY(waitUntil([&] { return projector.heard.count("C09") == volumeBefore + 11; }));
         QVERIFY(waitUntil([&] { return raws[0].answers == 300 && raws[1].answers == 300 && pjlinkAnswers == 100; }, 30000));
+        QCOMPARE(scrapes, 10);
         QVERIFY2(panelWrong.isEmpty(), qPrintable(panelWrong.join(" | ")));
         QVERIFY2(pjlinkWrong.isEmpty(), qPrintable(pjlinkWrong.join(" | ")));
         QVERIFY2(raws[0].wrong.isEmpty() && raws[1].wrong.isEmpty(),
