@@ -13,22 +13,11 @@ Bridge::Bridge(LineQueue &queue, const QByteArray &name, QObject *parent)
 
 bool Bridge::request(const Row &row, LineQueue::ClientId client, Done done) {
     LineRequest request;
-    // The state check asks the projector itself: a reading from memory may be from before
-    // a warm-up or a cool-down began.
-    if (checksState(row)) {
-        request.commands << QStringLiteral("CR0");
-        request.fresh = true;
-    }
     for (std::string_view command : row.sends)
         if (!command.empty())
             request.commands << asText(command);
-    // After the state check, the row's own commands go only in the states it allows.
     if (checksState(row))
-        request.proceed = [&row](const LineExchange &exchange, qsizetype index) {
-            if (!exchange.answered || !exchange.failure.isEmpty())
-                return false;
-            return index > 0 || refusal(row, exchange.reply).isEmpty();
-        };
+        guardByPowerState(request, row.sentIn);
     request.done = [this, &row, done = std::move(done)](const QList<LineExchange> &exchanges) {
         done(answer(row, exchanges));
     };

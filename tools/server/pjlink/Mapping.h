@@ -4,6 +4,8 @@
 // made from the replies. The rows are the README's mapping table, one for one; nothing a
 // client sends reaches the line except the codes written here.
 
+#include "PowerGuard.h"
+
 #include "exchange/StatusDecoding.h"
 
 #include <QByteArray>
@@ -30,18 +32,6 @@ enum class Answer {
 
 // A mute the row switches, or leaves as it is.
 enum class Mute { keep, off, on };
-
-// Power states as a set, for the states a set command may be sent in.
-using PowerStates = unsigned;
-constexpr PowerStates inState(PowerStatus status) { return 1u << unsigned(status); }
-// No state check: the row's commands go out as they are.
-inline constexpr PowerStates anyState = 0;
-inline constexpr PowerStates whenOn = inState(PowerStatus::on);
-inline constexpr PowerStates whenOnOrStandby = whenOn | inState(PowerStatus::standby);
-// Every state but the two the projector is on its way between on and standby.
-inline constexpr PowerStates unlessWarmingOrCooling = whenOnOrStandby | inState(PowerStatus::powerAbnormality) |
-                                                      inState(PowerStatus::temperatureAbnormality) |
-                                                      inState(PowerStatus::lampFailure);
 
 struct Row {
     std::string_view command;   // "POWR"
@@ -173,6 +163,16 @@ constexpr bool setRowsSend() {
     return true;
 }
 
+// A row that switches the power or the input goes out in the states every front end keeps
+// for its command.
+constexpr bool guardsAgree() {
+    for (const Row &row : rows)
+        for (const GuardedCommand &guarded : guardedCommands)
+            if (row.sentIn != anyState && row.sends[0] == guarded.code && row.sentIn != guarded.sentIn)
+                return false;
+    return true;
+}
+
 constexpr bool powerRowsInEnumOrder() {
     for (std::size_t i = 0; i < powerRows.size(); ++i)
         if (unsigned(powerRows[i].status) != i)
@@ -185,6 +185,7 @@ constexpr bool powerRowsInEnumOrder() {
 static_assert(checks::rowsUnique(), "a command and parameter appear twice in the mapping");
 static_assert(checks::inputRowsSound(), "input rows must select inputs 1-5, in ascending order");
 static_assert(checks::setRowsSend(), "every set row checks the power state, sends and answers OK");
+static_assert(checks::guardsAgree(), "a power or input row goes out in other states than its command's guard");
 static_assert(checks::powerRowsInEnumOrder(), "power rows must follow PowerStatus");
 
 } // namespace pjlink
