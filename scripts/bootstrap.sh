@@ -13,6 +13,9 @@ packages+=(fonts-liberation2 libxcb1-dev fonts-dejavu-core)
 if [[ "${1:-}" == "--with-tools" ]]; then
     packages+=(clang libclang-rt-14-dev)   # sanitizer and fuzzer builds
 fi
+# tavo-server's MQTT front end: the client library, and the broker and its clients that the
+# tests start on a free loopback port of their own.
+packages+=(libmosquitto-dev mosquitto mosquitto-clients)
 # scripts/package.sh (--packaging): CPack's DEB generator runs dpkg-shlibdeps, which needs file.
 # tests/test_package.sh and checking the package by hand (--with-tools): the validators too.
 if [[ "${1:-}" == "--packaging" || "${1:-}" == "--with-tools" ]]; then
