@@ -1,0 +1,145 @@
+#include "FrontEnd.h"
+
+#include "Connection.h"
+#include "PowerGuard.h"
+#include "Readings.h"
+#include "Report.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QSet>
+#include <QTimer>
+
+namespace mqtt {
+
+namespace {
+
+// Two servers with the same client id would take the broker's connection from each other.
+QByteArray clientIdFor(const Topics &topics) { return "tavo-server-" + topics.nodeId; }
+
+} // namespace
+
+FrontEnd::FrontEnd(Settings settings, QString deviceName, LineQueue &queue, Readings &readings, QString port,
+                   QObject *parent)
+    : QObject(parent), m_settings(std::move(settings)), m_topics(m_settings.base), m_deviceName(std::move(deviceName)),
+      m_queue(queue), m_readings(readings), m_port(std::move(port)),
+      m_client(queue.addClient(QStringLiteral("mqtt"), m_settings.broker.host)) {
+    m_connection = std::make_unique<Connection>(m_settings, clientIdFor(m_topics),
+                                                Connection::Will{m_topics.availability, "offline"});
+    connect(m_connection.get(), &Connection::event, this, &FrontEnd::event);
+    connect(m_connection.get(), &Connection::connected, this, &FrontEnd::announce);
+    connect(m_connection.get(), &Connection::message, this, &FrontEnd::take);
+    connect(&readings, &Readings::changed, this, &FrontEnd::publishReading);
+}
+
+FrontEnd::~FrontEnd() {
+    m_queue.removeClient(m_client);
+    // Said by the server itself: a clean leave does not set off the will.
+    m_connection->publish(m_topics.availability, "offline", true);
+    m_connection->close();
+}
+
+void FrontEnd::start() { m_connection->open(); }
+
+bool FrontEnd::connected() const { return m_connection->isConnected(); }
+
+void FrontEnd::announce() {
+    // A broker that restarted may have lost every retained message: all of it again.
+    for (const Message &message : discoveryMessages(m_topics, m_deviceName))
+        m_connection->publish(message.topic, message.payload, true);
+    for (const QByteArray &topic : m_topics.commandTopics())
+        m_connection->subscribe(topic);
+    for (const Readings::Reading &reading : m_readings.all())
+        publishReading(reading);
+    m_connection->publish(m_topics.availability, "online", true);
+}
+
+void FrontEnd::publishReading(const Readings::Reading &reading) {
+    for (const Message &message : stateMessages(m_topics, reading))
+        m_connection->publish(message.topic, message.payload, true);
+}
+
+void FrontEnd::take(const QByteArray &topic, const QByteArray &payload, bool retained) {
+    // A retained command comes again with every subscription: after each reconnect of this
+    // server or restart of the broker, a power off would switch the projector off once more.
+    if (retained) {
+        emit event(QStringLiteral("mqtt: ignored the retained message on %1: a command is taken only as it is sent")
+                       .arg(QString::fromUtf8(topic)));
+        return;
+    }
+    const auto asked = commandFor(m_topics, topic, payload, m_settings.raw);
+    if (const QString *why = std::get_if<QString>(&asked)) {
+        refuse(Command{QString::fromUtf8(payload.left(64)), {}}, *why);
+        return;
+    }
+    const Command command = std::get<Command>(asked);
+    const GuardedCommand *guard = guardOf(command.code);
+    LineRequest request;
+    request.commands = {command.code};
+    if (guard)
+        guardByPowerState(request, guard->sentIn);
+    request.done = [this, command, guard](const QList<LineExchange> &exchanges) {
+        const int timeoutMs = m_queue.line().timeoutMs();
+        if (guard && exchanges.size() < 2) {
+            refuse(command, stateRefusal(exchanges.value(0), guard->sentIn, timeoutMs));
+            return;
+        }
+        const Outcome outcome{m_port, command, exchanges.last(), true, timeoutMs};
+        report(outcome);
+        // Read back what changed, so that the switch or the select follows at once rather
+        // than at the next poll.
+        if (guard && problemOf(outcome).isEmpty()) {
+            LineRequest readBack;
+            readBack.commands = {QString::fromLatin1(guard->shownBy.data(), qsizetype(guard->shownBy.size()))};
+            readBack.fresh = true;
+            m_queue.submit(m_client, std::move(readBack));
+        }
+    };
+    if (m_queue.submit(m_client, std::move(request)) != LineQueue::Refusal::none)
+        refuse(command, QStringLiteral("the projector line is too busy; try again"));
+}
+
+void FrontEnd::refuse(const Command &command, const QString &why) {
+    LineExchange notSent;
+    notSent.command = command.code;
+    notSent.failure = why;
+    report(Outcome{m_port, command, notSent, false, m_queue.line().timeoutMs()});
+}
+
+void FrontEnd::report(const Outcome &outcome) {
+    m_connection->publish(m_topics.result, QJsonDocument(jsonObject(outcome)).toJson(QJsonDocument::Compact), false);
+}
+
+bool unpublish(const Settings &settings, const std::function<void(const QString &)> &log, int timeoutMs) {
+    const Topics topics(settings.base);
+    const QList<QByteArray> retained = discoveryTopics(topics) + topics.retainedTopics();
+    // Its own client id, so that a server still running is not thrown off; and no will,
+    // which would leave an "offline" behind.
+    Connection connection(settings, clientIdFor(topics) + "-unpublish", std::nullopt);
+    QSet<int> waiting;
+    bool done = false;
+    QObject::connect(&connection, &Connection::event, &connection, log);
+    QObject::connect(&connection, &Connection::connected, &connection, [&] {
+        waiting.clear();
+        for (const QByteArray &topic : retained)
+            waiting.insert(connection.publish(topic, {}, true));
+    });
+    QObject::connect(&connection, &Connection::delivered, &connection, [&](int id) {
+        if (!waiting.remove(id) || !waiting.isEmpty())
+            return;
+        done = true;
+        connection.close();
+        log(QStringLiteral("mqtt: removed the retained messages under %1 and the Home Assistant discovery of %2")
+                .arg(settings.base, QString::fromUtf8(topics.nodeId)));
+        QCoreApplication::exit(0);
+    });
+    QTimer::singleShot(timeoutMs, &connection, [&] {
+        log(QStringLiteral("mqtt: the broker did not take the removals within %1 s").arg(timeoutMs / 1000));
+        QCoreApplication::exit(1);
+    });
+    connection.open();
+    QCoreApplication::exec();
+    return done;
+}
+
+} // namespace mqtt

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "LineQueue.h"
+#include "Topics.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class Readings;
+struct Outcome;
+
+namespace mqtt {
+
+class Connection;
+
+// tavo-server on an MQTT broker, for Home Assistant and anything else that speaks MQTT: the
+// discovery messages of one device, its availability (with "offline" as the last will), the
+// shared readings as retained state published when they change, and commands from the
+// command and set topics, taken through the line's queue as one client. A power or input
+// command looks at the power state first, as PJLink's do; every command's outcome goes to
+// the result topic as tavo-send --json prints it.
+class FrontEnd : public QObject {
+    Q_OBJECT
+public:
+    FrontEnd(Settings settings, QString deviceName, LineQueue &queue, Readings &readings, QString port,
+             QObject *parent = nullptr);
+    // Says "offline" and leaves the broker.
+    ~FrontEnd() override;
+
+    // Starts connecting; the connection is kept from then on.
+    void start();
+    bool connected() const;
+    const Topics &topics() const { return m_topics; }
+
+signals:
+    // One line for the log.
+    void event(const QString &line);
+
+private:
+    void announce();
+    void publishReading(const Readings::Reading &reading);
+    void take(const QByteArray &topic, const QByteArray &payload, bool retained);
+    void report(const Outcome &outcome);
+    // Reports a command that did not go out, and why.
+    void refuse(const Command &command, const QString &why);
+
+    Settings m_settings;
+    Topics m_topics;
+    QString m_deviceName;
+    LineQueue &m_queue;
+    Readings &m_readings;
+    QString m_port;
+    LineQueue::ClientId m_client;
+    std::unique_ptr<Connection> m_connection;
+};
+
+// Removes everything this server keeps retained on the broker (the discovery messages, so
+// that Home Assistant forgets the device, the state and the availability) with empty
+// retained messages. False, having said why through `log`, when the broker did not
+// acknowledge them all within `timeoutMs`.
+bool unpublish(const Settings &settings, const std::function<void(const QString &)> &log, int timeoutMs = 15000);
+
+} // namespace mqtt
