@@ -6,6 +6,7 @@
 #include "http/Events.h"
 #include "http/HttpFrontEnd.h"
 #include "http/Metrics.h"
+#include "mqtt/FrontEnd.h"
 #include "pjlink/Bridge.h"
 
 #include "exchange/ProjectorLine.h"
@@ -82,10 +83,17 @@ ProjectorServer::ProjectorServer(ServerOptions options, SerialComponent &port, Q
         m_metrics->addClients(QStringLiteral("http"), [listener = m_httpListener] { return listener->open(); });
         m_metrics->addClients(QStringLiteral("events"), [events = m_events.get()] { return events->count(); });
     }
+    if (m_options.mqtt) {
+        m_mqtt = std::make_unique<mqtt::FrontEnd>(*m_options.mqtt, QString::fromUtf8(m_options.pjlinkName), *m_queue,
+                                                  *m_readings, m_options.port);
+        connect(m_mqtt.get(), &mqtt::FrontEnd::event, this, &ProjectorServer::event);
+        m_metrics->addClients(QStringLiteral("mqtt"), [mqtt = m_mqtt.get()] { return mqtt->connected() ? 1 : 0; });
+    }
 }
 
 ProjectorServer::~ProjectorServer() {
     // The front ends go first: their clients leave the queue before it goes.
+    m_mqtt.reset();
     m_http.reset();
     m_httpListener = nullptr;
     m_lineFrontEnd.reset();
@@ -115,6 +123,8 @@ bool ProjectorServer::start(QString *error) {
     if (m_http)
         m_http->serve();
     m_queue->openLine();
+    if (m_mqtt)
+        m_mqtt->start();
     if (m_poller)
         m_poller->start();
     return true;

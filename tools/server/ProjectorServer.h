@@ -3,6 +3,7 @@
 #include "Listener.h"
 #include "LineQueue.h"
 #include "http/Access.h"
+#include "mqtt/Topics.h"
 #include "pjlink/Session.h"
 
 #include <QObject>
@@ -25,6 +26,10 @@ class Bridge;
 class FrontEnd;
 } // namespace pjlink
 
+namespace mqtt {
+class FrontEnd;
+} // namespace mqtt
+
 // Everything tavo-server is made of, as its options give it.
 struct ServerOptions {
     QString port; // the projector's port as given ("3", "/dev/ttyUSB0", "socket://..."), for answers
@@ -43,6 +48,8 @@ struct ServerOptions {
     std::optional<ListenAddress> http = ListenAddress{QHostAddress::LocalHost, 8735};
     ConnectionRules httpConnections{64, 32, {}};
     HttpRules httpRules; // its hostNames are added to with ownHostNames()
+
+    std::optional<mqtt::Settings> mqtt; // off unless given; the device is named pjlinkName
 };
 
 // Why the options must not start: a listener beyond this machine without what keeps it safe
@@ -99,4 +106,5 @@ private:
     std::unique_ptr<LineFrontEnd> m_lineFrontEnd;
     Listener *m_httpListener = nullptr; // the HTTP server takes it over when it serves
     std::unique_ptr<HttpFrontEnd> m_http;
+    std::unique_ptr<mqtt::FrontEnd> m_mqtt;
 };

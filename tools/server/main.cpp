@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "ProjectorServer.h"
 #include "Termination.h"
+#include "mqtt/FrontEnd.h"
 
 #include "host/PortDirectory.h"
 #include "host/PortHolder.h"
@@ -84,6 +85,41 @@ std::optional<int> count(const QCommandLineParser &parser, const QString &name, 
     return value;
 }
 
+// The MQTT front end from its options: nothing without --mqtt. The base defaults to
+// tavo/<instance>, the instance to this machine's name.
+std::variant<std::optional<mqtt::Settings>, Failure> mqttFrom(const QCommandLineParser &parser) {
+    if (!parser.isSet(QStringLiteral("mqtt"))) {
+        for (const char *needsIt : {"mqtt-password-file", "mqtt-base", "mqtt-raw", "mqtt-unpublish"})
+            if (parser.isSet(QLatin1String(needsIt)))
+                return Failure{cli::exitUsage, QStringLiteral("--%1 goes with --mqtt").arg(QLatin1String(needsIt))};
+        return std::nullopt;
+    }
+    mqtt::Settings settings;
+    const auto broker = mqtt::readBrokerUrl(parser.value(QStringLiteral("mqtt")));
+    if (const QString *error = std::get_if<QString>(&broker))
+        return Failure{cli::exitUsage, QStringLiteral("--mqtt: %1").arg(*error)};
+    settings.broker = std::get<mqtt::Broker>(broker);
+    if (parser.isSet(QStringLiteral("mqtt-password-file"))) {
+        const auto read = passwordFrom(parser.value(QStringLiteral("mqtt-password-file")), "mqtt-password-file");
+        if (const Failure *failure = std::get_if<Failure>(&read))
+            return *failure;
+        const QByteArray line = std::get<QByteArray>(read);
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            return Failure{cli::exitUsage, QStringLiteral("write the broker's user name and password in %1 as "
+                                                          "user:password, on one line")
+                                               .arg(parser.value(QStringLiteral("mqtt-password-file")))};
+        settings.user = line.left(colon);
+        settings.password = line.mid(colon + 1);
+    }
+    settings.base = parser.isSet(QStringLiteral("mqtt-base")) ? parser.value(QStringLiteral("mqtt-base"))
+                                                              : mqtt::baseFor(parser.value(QStringLiteral("instance")));
+    if (const QString problem = mqtt::baseProblem(settings.base); !problem.isEmpty())
+        return Failure{cli::exitUsage, QStringLiteral("--mqtt-base: %1").arg(problem)};
+    settings.raw = parser.isSet(QStringLiteral("mqtt-raw"));
+    return settings;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -93,7 +129,8 @@ int main(int argc, char *argv[]) {
     parser.setApplicationDescription(QStringLiteral(
         "Owns the serial line of one TAVO QT735 projector and serves every front end at once, one command on the "
         "line at a time, each reply to the one who asked: PJLink class 1, the projector's own protocol over TCP "
-        "(for the panel and tavo-send), and an HTTP API with live events and Prometheus metrics.\n"
+        "(for the panel and tavo-send), an HTTP API with live events and Prometheus metrics, and MQTT with Home "
+        "Assistant discovery.\n"
         "A front end is given as ADDRESS:PORT (e.g. 127.0.0.1:4352, 0.0.0.0:4352, [::1]:4352) or off."));
     cli::addStandardOptions(parser);
     cli::addLineOptions(parser, /*onePortOnly=*/true);
@@ -126,6 +163,23 @@ int main(int argc, char *argv[]) {
         {"pjlink-clients", "PJLink connections at once (default 256).", "n", "256"},
         {"line-clients", "Line connections at once (default 16).", "n", "16"},
         {"http-clients", "HTTP connections at once, events sockets included (default 64).", "n", "64"},
+        {"mqtt",
+         "Publish the projector's state to this MQTT broker and take commands from it, with Home Assistant "
+         "discovery (default off).",
+         "mqtt://host:port"},
+        {"mqtt-password-file", "The broker's user name and password, as user:password on one line.", "file"},
+        {"mqtt-base", "The topic every MQTT topic of this server is under (default tavo/<instance>).", "topic"},
+        {"instance",
+         "This server's name among others on the broker: the MQTT base and Home Assistant's ids derive from it "
+         "(default: this machine's name).",
+         "name"},
+        {"mqtt-raw",
+         "Take raw codes on the MQTT command topic too, not only action names: every client of the broker can "
+         "publish there.",
+         ""},
+        {"mqtt-unpublish",
+         "Remove this server's retained messages from the broker (Home Assistant then forgets the device), and exit.",
+         ""},
     };
     for (const Option &option : options)
         parser.addOption(option.value.isEmpty() ? QCommandLineOption(option.name, option.help)
@@ -141,6 +195,14 @@ int main(int argc, char *argv[]) {
     if (!parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
 
+    const auto mqttSettings = mqttFrom(parser);
+    if (const Failure *failure = std::get_if<Failure>(&mqttSettings)) {
+        cli::complain(failure->message);
+        return failure->status;
+    }
+    if (parser.isSet(QStringLiteral("mqtt-unpublish")))
+        return mqtt::unpublish(*std::get<std::optional<mqtt::Settings>>(mqttSettings), &logLine) ? 0 : exitUnavailable;
+
     QtSettingsStore store;
     const auto resolved = cli::resolveLine(parser, store);
     if (const QString *error = std::get_if<QString>(&resolved))
@@ -151,6 +213,7 @@ int main(int argc, char *argv[]) {
 
     ServerOptions server;
     server.port = line.ports.front().given;
+    server.mqtt = std::get<std::optional<mqtt::Settings>>(mqttSettings);
 
     const auto address = [&](const QString &name, std::optional<ListenAddress> &into) -> std::optional<QString> {
         const auto read = readListenAddress(parser.value(name));
