@@ -1,0 +1,517 @@
+// tavo-server's MQTT front end as Home Assistant meets it, against Debian's mosquitto started
+// by the test on a free loopback port, with the projector simulator on a pseudo-terminal. The
+// test's own MQTT client is mosquitto_sub and mosquitto_pub: what they see is what any
+// client of the broker sees.
+#include "LineQueue.h"
+#include "ProjectorServer.h"
+#include "TestSupport.h"
+
+#include "mqtt/Topics.h"
+
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+// Runs the event loop until `done` holds or the time is up, without sleeping while events
+// come, so that a server in this process answers at once.
+template <typename Done> bool waitUntil(Done done, int timeoutMs = 5000) {
+    const QDeadlineTimer deadline(timeoutMs);
+    QTimer wake;
+    wake.start(5);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+QByteArray contents(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The broker and its clients come with scripts/bootstrap.sh; without them the test fails.
+QString mosquittoProgram(const char *name) {
+    QString found = QStandardPaths::findExecutable(QLatin1String(name));
+    if (found.isEmpty())
+        found = QStandardPaths::findExecutable(QLatin1String(name), {"/usr/sbin", "/usr/local/sbin"});
+    if (found.isEmpty())
+        qWarning("%s is missing: scripts/bootstrap.sh installs it", name);
+    return found;
+}
+
+quint16 freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// mosquitto on 127.0.0.1 and a port of its own; with `user`, only that user and password.
+struct Broker {
+    QTemporaryDir dir;
+    quint16 port = freePort();
+    QProcess process;
+    QByteArray log;
+    QStringList credentials; // for the test's own clients
+
+    explicit Broker(const QByteArray &user = {}, const QByteArray &password = {}) {
+        QFile config(dir.filePath("mosquitto.conf"));
+        (void)config.open(QIODevice::WriteOnly);
+        config.write("listener " + QByteArray::number(port) + " 127.0.0.1\npersistence false\n");
+        if (user.isEmpty()) {
+            config.write("allow_anonymous true\n");
+        } else {
+            // A broker started as root reads its password file as the user "mosquitto".
+            QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ReadOther | QFile::ExeOther);
+            QProcess::execute(mosquittoProgram("mosquitto_passwd"),
+                              {"-c", "-b", dir.filePath("passwords"), QString(user), QString(password)});
+            config.write("allow_anonymous false\npassword_file " + dir.filePath("passwords").toUtf8() + '\n');
+            credentials = QStringList{"-u", QString(user), "-P", QString(password)};
+        }
+        config.close();
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        QObject::connect(&process, &QProcess::readyRead, &process, [this] { log += process.readAll(); });
+        start();
+    }
+    ~Broker() { stop(); }
+    bool start() {
+        log.clear();
+        process.start(mosquittoProgram("mosquitto"), {"-c", dir.filePath("mosquitto.conf")});
+        if (waitUntil([this] { return log.contains(" running") || process.state() == QProcess::NotRunning; }) &&
+            process.state() == QProcess::Running)
+            return true;
+        qWarning("mosquitto did not start: %s", log.constData());
+        return false;
+    }
+    // At once: mosquitto just started may take seconds to notice SIGTERM.
+    void stop() {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(port); }
+};
+
+struct Seen {
+    bool retained;
+    QByteArray topic;
+    QByteArray payload;
+};
+
+// A client of the broker that keeps every message on its topics, in order.
+struct Watcher {
+    QProcess process;
+    QByteArray pending;
+    QList<Seen> seen;
+
+    Watcher(const Broker &broker, const QStringList &topics) {
+        QStringList arguments =
+            QStringList{"-h", "127.0.0.1", "-p", QString::number(broker.port), "-q", "1", "-F", R"(%r\t%t\t%p)"} +
+            broker.credentials;
+        for (const QString &topic : topics)
+            arguments << "-t" << topic;
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, &process, [this] {
+            pending += process.readAllStandardOutput();
+            for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1)) {
+                const QList<QByteArray> fields = pending.left(end).split('\t');
+                if (fields.size() == 3)
+                    seen.append({fields[0] == "1", fields[1], fields[2]});
+            }
+        });
+        process.start(mosquittoProgram("mosquitto_sub"), arguments);
+    }
+    ~Watcher() {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    std::optional<Seen> last(const QByteArray &topic) const {
+        for (auto each = seen.rbegin(); each != seen.rend(); ++each)
+            if (each->topic == topic)
+                return *each;
+        return std::nullopt;
+    }
+    // The next message on `topic` from the `after`-th message on, found within the time.
+    std::optional<Seen> next(const QByteArray &topic, qsizetype &after, int timeoutMs = 5000) {
+        std::optional<Seen> found;
+        (void)waitUntil(
+            [&] {
+                for (; after < seen.size() && !found; ++after)
+                    if (seen[after].topic == topic)
+                        found = seen[after];
+                return found.has_value();
+            },
+            timeoutMs);
+        return found;
+    }
+    qsizetype count(const QByteArray &topic) const {
+        return std::count_if(seen.begin(), seen.end(), [&](const Seen &each) { return each.topic == topic; });
+    }
+};
+
+bool publish(const Broker &broker, const QByteArray &topic, const QByteArray &payload, bool retain = false) {
+    QStringList arguments{"-h", "127.0.0.1",     "-p", QString::number(broker.port), "-q", "1", "-t", QString(topic),
+                          "-m", QString(payload)};
+    if (retain)
+        arguments << "-r";
+    return QProcess::execute(mosquittoProgram("mosquitto_pub"), arguments + broker.credentials) == 0;
+}
+
+QJsonObject json(const std::optional<Seen> &message) {
+    return message ? QJsonDocument::fromJson(message->payload).object() : QJsonObject();
+}
+
+// One simulated projector on a pseudo-terminal, every byte it hears in its wire log.
+struct Simulator {
+    QTemporaryDir dir;
+    QProcess process;
+    QString device;
+    explicit Simulator(QStringList arguments = {}) {
+        process.start(qEnvironmentVariable("TAVO_PROJECTOR_SIM"), arguments << "--pty"
+                                                                            << "--wire-log"
+                                                                            << dir.filePath("wire.log"));
+        if (process.waitForStarted(5000) && process.waitForReadyRead(5000))
+            device = QString::fromLatin1(process.readLine()).trimmed().mid(4);
+    }
+    ~Simulator() {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    QByteArray wire() const { return contents(dir.filePath("wire.log")); }
+};
+
+mqtt::Settings settingsFor(const Broker &broker, const QString &base) {
+    mqtt::Settings settings;
+    settings.broker = {QStringLiteral("127.0.0.1"), broker.port};
+    settings.base = base;
+    return settings;
+}
+
+// The server in this process on the real serial adapter, with the MQTT front end and PJLink.
+struct ServerRig {
+    MemorySettingsStore settings;
+    QtSerialComponent port{settings};
+    std::unique_ptr<ProjectorServer> server;
+    QStringList log;
+
+    ServerRig(const QString &device, const mqtt::Settings &mqtt, int pollSeconds,
+              const QByteArray &name = "TAVO QT735") {
+        port.setDevice(device);
+        port.setSettings(QStringLiteral("9600,N,8,1"));
+        ServerOptions options;
+        options.port = device;
+        options.pollSeconds = pollSeconds;
+        options.queue.maxAgeMs = 0;
+        options.pjlink = ListenAddress{QHostAddress::LocalHost, 0};
+        options.pjlinkName = name;
+        options.http.reset();
+        options.mqtt = mqtt;
+        server = std::make_unique<ProjectorServer>(options, port);
+        QObject::connect(server.get(), &ProjectorServer::event, server.get(),
+                         [this](const QString &line) { log << line; });
+        QString error;
+        if (!server->start(&error))
+            qWarning("%s", qPrintable(error));
+    }
+    ~ServerRig() {
+        server->stop();
+        server.reset();
+    }
+    qsizetype logged(const QString &text) const { return log.filter(text).size(); }
+};
+
+// Two servers on one broker, as two projectors of one building.
+struct TwoRooms {
+    Broker broker;
+    Simulator room4Projector, room5Projector;
+    ServerRig room4{room4Projector.device, settingsFor(broker, "tavo/room-4"), 60, "Room 4 projector"};
+    ServerRig room5{room5Projector.device, settingsFor(broker, "tavo/room-5"), 60, "Room 5 projector"};
+    Watcher watcher{broker, {"homeassistant/#", "tavo/#"}};
+};
+
+} // namespace
+
+class Mqtt : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TwoRooms> m_rooms; // shared by the discovery rows
+
+private slots:
+    void initTestCase() {
+        for (const char *program : {"mosquitto", "mosquitto_sub", "mosquitto_pub", "mosquitto_passwd"})
+            QVERIFY2(!mosquittoProgram(program).isEmpty(), program);
+    }
+    void cleanupTestCase() { m_rooms.reset(); }
+
+    // Each entity's retained config has what Home Assistant requires of its kind, names one
+    // device, and shares no topic or unique id with the same entity of another server; its
+    // state, once read, is one Home Assistant accepts.
+    void discoveryDescribesOneDevicePerServer_data() {
+        QTest::addColumn<QString>("entity"); // component/object
+        QTest::addColumn<QStringList>("required");
+        QTest::addColumn<QJsonObject>("fixed");
+        const QStringList commanded{"command_topic"}, stated{"state_topic"};
+        QTest::newRow("power switch") << "switch/power" << commanded + stated
+                                      << QJsonObject{{"payload_on", "ON"}, {"payload_off", "OFF"}};
+        QTest::newRow("input select") << "select/input" << commanded + stated + QStringList{"options"} << QJsonObject{};
+        QTest::newRow("lamp hours") << "sensor/lamp_hours" << stated
+                                    << QJsonObject{{"unit_of_measurement", "h"}, {"state_class", "total_increasing"}};
+        for (const char *sensor : {"1", "2", "3"})
+            QTest::newRow(qPrintable(QString("temperature %1").arg(sensor)))
+                << QString("sensor/temperature_%1").arg(sensor) << stated
+                << QJsonObject{{"unit_of_measurement", "°C"}, {"device_class", "temperature"}};
+        QTest::newRow("power state") << "sensor/power_state" << stated + QStringList{"options"} << QJsonObject{};
+        QTest::newRow("volume up") << "button/volume_up" << commanded << QJsonObject{{"payload_press", "volume-up"}};
+        QTest::newRow("volume down") << "button/volume_down" << commanded
+                                     << QJsonObject{{"payload_press", "volume-down"}};
+        QTest::newRow("freeze") << "button/freeze" << commanded << QJsonObject{{"payload_press", "freeze-on"}};
+        QTest::newRow("freeze off") << "button/freeze_off" << commanded << QJsonObject{{"payload_press", "freeze-off"}};
+    }
+    void discoveryDescribesOneDevicePerServer() {
+        QFETCH(QString, entity);
+        QFETCH(QStringList, required);
+        QFETCH(QJsonObject, fixed);
+        if (!m_rooms)
+            m_rooms = std::make_unique<TwoRooms>();
+        Watcher &watcher = m_rooms->watcher;
+        const auto configOf = [&](const char *node) {
+            const QByteArray topic = QString("homeassistant/%1/%2/%3/config")
+                                         .arg(entity.section('/', 0, 0), node, entity.section('/', 1))
+                                         .toUtf8();
+            (void)waitUntil([&] { return watcher.last(topic).has_value(); });
+            return watcher.last(topic);
+        };
+        std::optional<Seen> message = configOf("tavo_room-4");
+        QVERIFY(message);
+        { // Home Assistant finds it when it comes later, or starts again
+            Watcher later(m_rooms->broker, {QString(message->topic)});
+            QVERIFY(waitUntil([&] { return !later.seen.isEmpty(); }));
+            message = later.seen.first();
+            QVERIFY(message->retained);
+        }
+        QJsonParseError error;
+        const QJsonObject config = QJsonDocument::fromJson(message->payload, &error).object();
+        QVERIFY2(error.error == QJsonParseError::NoError, message->payload.constData());
+        for (const QString &key : required + QStringList{"name", "unique_id", "availability_topic", "device"})
+            QVERIFY2(config.contains(key), qPrintable(key));
+        for (auto value = fixed.begin(); value != fixed.end(); ++value)
+            QCOMPARE(config[value.key()], value.value());
+        QCOMPARE(config["availability_topic"].toString(), QString("tavo/room-4/availability"));
+        const QJsonObject device = config["device"].toObject();
+        QCOMPARE(device["manufacturer"].toString(), QString("TAVO"));
+        QCOMPARE(device["model"].toString(), QString("QT735"));
+        QCOMPARE(device["name"].toString(), QString("Room 4 projector"));
+        QVERIFY(!device["identifiers"].toArray().isEmpty());
+
+        const QJsonObject other = json(configOf("tavo_room-5"));
+        QVERIFY(!other.isEmpty());
+        for (const char *distinct : {"unique_id", "state_topic", "command_topic", "availability_topic"})
+            if (config.contains(distinct))
+                QVERIFY2(config[distinct] != other[distinct], distinct);
+        QVERIFY(device["identifiers"] != other["device"].toObject()["identifiers"]);
+
+        if (!config.contains("state_topic"))
+            return;
+        const QByteArray stateTopic = config["state_topic"].toString().toUtf8();
+        QVERIFY2(waitUntil([&] { return watcher.last(stateTopic).has_value(); }), stateTopic.constData());
+        const QString state = QString::fromUtf8(watcher.last(stateTopic)->payload);
+        if (config.contains("options"))
+            QVERIFY2(config["options"].toArray().contains(state), qPrintable(state));
+        else if (config.contains("payload_on"))
+            QVERIFY2(state == "ON" || state == "OFF", qPrintable(state));
+        else {
+            bool number = false;
+            state.toDouble(&number);
+            QVERIFY2(number, qPrintable(state));
+        }
+    }
+
+    // Home Assistant's switch and buttons on the line: a retained command left on the broker
+    // is not taken, ON puts C00 on the line and the switch follows, OFF while warming up is
+    // refused without reaching the line, a button still goes through, and a raw code is
+    // refused without --mqtt-raw. Each outcome is tavo-send's JSON.
+    void commandsFromHomeAssistant() {
+        Broker broker;
+        Simulator projector({"--warmup", "60000"});
+        const QByteArray base = "tavo/ha";
+        QVERIFY(publish(broker, base + "/power/set", "OFF", true)); // left behind by some client
+        Watcher watcher(broker, {"homeassistant/#", "tavo/ha/#"});
+        ServerRig rig(projector.device, settingsFor(broker, base), 0);
+        QVERIFY(waitUntil([&] { return rig.logged("ignored the retained message on tavo/ha/power/set") == 1; }));
+        QVERIFY(waitUntil([&] { return watcher.last("homeassistant/button/tavo_ha/volume_up/config").has_value(); }));
+        const QJsonObject powerSwitch = json(watcher.last("homeassistant/switch/tavo_ha/power/config"));
+        const QJsonObject volumeUp = json(watcher.last("homeassistant/button/tavo_ha/volume_up/config"));
+        QVERIFY(projector.wire().isEmpty());
+
+        qsizetype results = 0;
+        const auto outcomeOf = [&](const QString &topic, const QJsonValue &payload) {
+            if (!publish(broker, topic.toUtf8(), payload.toString().toUtf8()))
+                return QJsonObject();
+            return json(watcher.next(base + "/result", results));
+        };
+        const QJsonObject on = outcomeOf(powerSwitch["command_topic"].toString(), powerSwitch["payload_on"]);
+        QCOMPARE(on.keys(), (QStringList{"action", "command", "error", "ms", "ok", "port", "reply", "sent", "shown",
+                                         "status", "value"}));
+        QCOMPARE(on["action"].toString(), QString("power-on"));
+        QCOMPARE(on["ok"].toBool(), true);
+        QVERIFY(projector.wire().startsWith("CR0\rC00\r")); // the state check, then the command
+        QVERIFY(waitUntil([&] {
+            const auto state = watcher.last(powerSwitch["state_topic"].toString().toUtf8());
+            return state && state->payload == "ON";
+        }));
+        QVERIFY(waitUntil([&] { return projector.wire().endsWith("C00\rCR0\r"); })); // read back
+
+        const QJsonObject off = outcomeOf(powerSwitch["command_topic"].toString(), powerSwitch["payload_off"]);
+        QCOMPARE(off["ok"].toBool(), false);
+        QVERIFY2(off["error"].toString().contains("warming up"), qPrintable(off["error"].toString()));
+        QVERIFY(!projector.wire().contains("C01"));
+
+        const QJsonObject louder = outcomeOf(volumeUp["command_topic"].toString(), volumeUp["payload_press"]);
+        QCOMPARE(louder["ok"].toBool(), true);
+        QVERIFY(projector.wire().endsWith("C09\r"));
+
+        const QJsonObject raw = outcomeOf(QString(base + "/command"), "C01");
+        QCOMPARE(raw["ok"].toBool(), false);
+        QVERIFY2(raw["error"].toString().contains("--mqtt-raw"), qPrintable(raw["error"].toString()));
+        QVERIFY(!projector.wire().contains("C01"));
+    }
+
+    // The lamp hours sensor shows what the projector counts, and goes to the broker when it
+    // changes, not at every poll.
+    void lampHoursAreTheProjectorsAndSentOnlyWhenChanged_data() {
+        QTest::addColumn<QString>("hours");
+        QTest::newRow("1234 h") << "1234";
+        QTest::newRow("new lamp") << "0";
+    }
+    void lampHoursAreTheProjectorsAndSentOnlyWhenChanged() {
+        QFETCH(QString, hours);
+        Broker broker;
+        Simulator projector({"--lamp-hours", hours});
+        Watcher watcher(broker, {"tavo/lamp/#"});
+        ServerRig rig(projector.device, settingsFor(broker, "tavo/lamp"), 1);
+        int lampReadings = 0;
+        QObject::connect(&rig.server->queue(), &LineQueue::exchanged, &watcher.process,
+                         [&](const LineExchange &exchange) { lampReadings += exchange.command == "CR3"; });
+        qsizetype from = 0;
+        const std::optional<Seen> lamp = watcher.next("tavo/lamp/lamp_hours", from);
+        QVERIFY(lamp);
+        QCOMPARE(QString(lamp->payload), hours);
+        QVERIFY(waitUntil([&] { return lampReadings >= 2; }));
+        // Whatever the server published before this outcome has reached the watcher by now.
+        qsizetype results = 0;
+        QVERIFY(publish(broker, "tavo/lamp/command", "status"));
+        QVERIFY(watcher.next("tavo/lamp/result", results));
+        QCOMPARE(watcher.count("tavo/lamp/lamp_hours"), 1);
+    }
+
+    // The program: its options, "offline" through the will when it is killed, and
+    // --mqtt-unpublish removing every config it had published.
+    void theProgramGoesOfflineThroughItsWillAndUnpublishes() {
+        Broker broker("tavo", "pass:word");
+        Simulator projector;
+        QTemporaryDir dir;
+        QFile passwords(dir.filePath("mqtt"));
+        QVERIFY(passwords.open(QIODevice::WriteOnly));
+        passwords.write("tavo:pass:word\n");
+        passwords.close();
+        Watcher watcher(broker, {"tavo/hall_7/availability", "homeassistant/+/tavo_hall_7/+/config"});
+        const QStringList mqttOptions{"--mqtt",     broker.url(), "--mqtt-password-file", passwords.fileName(),
+                                      "--instance", "hall/7"};
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", dir.path());
+        environment.insert("XDG_RUNTIME_DIR", dir.path());
+        QProcess server;
+        server.setProcessEnvironment(environment);
+        server.start(qEnvironmentVariable("TAVO_SERVER"),
+                     QStringList{"--port", projector.device, "--baud", "9600", "--pjlink", "off", "--http", "off"} +
+                         mqttOptions);
+        QVERIFY(waitUntil([&] {
+            const auto availability = watcher.last("tavo/hall_7/availability");
+            return availability && availability->payload == "online";
+        }));
+        const QList<QByteArray> configs = mqtt::discoveryTopics(mqtt::Topics("tavo/hall_7"));
+        for (const QByteArray &config : configs)
+            QVERIFY2(waitUntil([&] { return watcher.last(config).has_value(); }), config.constData());
+
+        server.kill();
+        QVERIFY(server.waitForFinished(3000));
+        QVERIFY(waitUntil([&] { return watcher.last("tavo/hall_7/availability")->payload == "offline"; }));
+
+        QProcess unpublish;
+        unpublish.setProcessEnvironment(environment);
+        unpublish.start(qEnvironmentVariable("TAVO_SERVER"), mqttOptions + QStringList{"--mqtt-unpublish"});
+        QVERIFY(unpublish.waitForFinished(15000));
+        QCOMPARE(unpublish.exitCode(), 0);
+        for (const QByteArray &config : configs)
+            QVERIFY2(waitUntil([&] { return watcher.last(config)->payload.isEmpty(); }), config.constData());
+    }
+
+    // The broker going away, or not there yet: the server goes on serving PJLink, says so
+    // once, and within 10 s of the broker's return Home Assistant finds the device and its
+    // state again.
+    void theServerComesBackWithTheBroker_data() {
+        QTest::addColumn<bool>("brokerFirst");
+        QTest::newRow("broker restarts") << true;
+        QTest::newRow("broker starts after the server") << false;
+    }
+    void theServerComesBackWithTheBroker() {
+        QFETCH(bool, brokerFirst);
+        Broker broker;
+        if (!brokerFirst)
+            broker.stop();
+        Simulator projector({"--lamp-hours", "777"});
+        ServerRig rig(projector.device, settingsFor(broker, "tavo/back"), 60);
+        if (brokerFirst) {
+            QVERIFY(waitUntil([&] { return rig.logged("mqtt: connected") == 1; }));
+            broker.stop();
+        }
+        QVERIFY2(waitUntil([&] { return rig.logged("cannot reach the broker") == 1; }),
+                 qPrintable(rig.log.join(" | ")));
+        QTcpSocket pjlink;
+        pjlink.connectToHost(QHostAddress::LocalHost, rig.server->address("pjlink").section(':', -1).toUShort());
+        QVERIFY(waitUntil([&] { return pjlink.readAll().startsWith("PJLINK 0"); }));
+        pjlink.write("%1POWR ?\r");
+        QByteArray answer;
+        QVERIFY(waitUntil([&] { return (answer += pjlink.readAll()).endsWith('\r'); }));
+        QCOMPARE(answer, QByteArray("%1POWR=0\r"));
+
+        QVERIFY(broker.start());
+        Watcher watcher(broker, {"homeassistant/switch/tavo_back/power/config", "tavo/back/#"});
+        QVERIFY(waitUntil(
+            [&] {
+                const auto lamp = watcher.last("tavo/back/lamp_hours");
+                const auto availability = watcher.last("tavo/back/availability");
+                return watcher.last("homeassistant/switch/tavo_back/power/config") && lamp && lamp->payload == "777" &&
+                       availability && availability->payload == "online";
+            },
+            10000));
+        QCOMPARE(rig.logged("cannot reach the broker"), 1);
+    }
+
+    // A wrong password is said once in the log, however often the server tries again.
+    void aWrongPasswordIsReportedOnce() {
+        Broker broker("tavo", "right");
+        Simulator projector;
+        mqtt::Settings settings = settingsFor(broker, "tavo/wrong");
+        settings.user = "tavo";
+        settings.password = "s3cret-guess";
+        ServerRig rig(projector.device, settings, 0);
+        QVERIFY(waitUntil([&] { return broker.log.count("not authorised") >= 3; }, 10000));
+        QCOMPARE(rig.logged("refused the user name or password"), 1);
+        QVERIFY(!rig.log.join('\n').contains("s3cret-guess"));
+    }
+};
+
+QTEST_MAIN(Mqtt)
+#include "test_mqtt.moc"
