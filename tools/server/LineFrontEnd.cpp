@@ -29,8 +29,12 @@ void LineFrontEnd::accept() {
                     connection->send(exchanges.front().reply.toLatin1());
                 connection->lineDone();
             };
-            if (m_queue.submit(client, std::move(request)) != LineQueue::Refusal::none)
-                connection->lineDone(); // dropped, as a projector too busy to listen would
+            if (m_queue.submit(client, std::move(request)) != LineQueue::Refusal::none) {
+                // Dropped, as a projector too busy to listen would: the client sees no reply.
+                emit event(QStringLiteral("line: %1: %2 dropped, the queue is full")
+                               .arg(connection->peer(), QString::fromLatin1(line.left(32))));
+                connection->lineDone();
+            }
         });
         emit event(QStringLiteral("line: connection from %1").arg(connection->peer()));
         connection->start();
