@@ -2,6 +2,8 @@
 
 #include "Listener.h"
 
+#include "exchange/Transcript.h"
+
 #include <QPointer>
 #include <QTcpSocket>
 
@@ -31,8 +33,8 @@ void LineFrontEnd::accept() {
             };
             if (m_queue.submit(client, std::move(request)) != LineQueue::Refusal::none) {
                 // Dropped, as a projector too busy to listen would: the client sees no reply.
-                emit event(QStringLiteral("line: %1: %2 dropped, the queue is full")
-                               .arg(connection->peer(), QString::fromLatin1(line.left(32))));
+                emit event(QStringLiteral("line: %1: \"%2\" dropped, the queue is full")
+                               .arg(connection->peer(), renderTranscript(QString::fromLatin1(line.left(32))).text));
                 connection->lineDone();
             }
         });
