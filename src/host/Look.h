@@ -6,13 +6,17 @@
 #include <QLabel>
 #include <QPalette>
 
+#include "panel/Faces.h"
+
 // Colours and fonts of the windows, in one place.
 namespace look {
-inline const QColor panelGrey{192, 192, 192};
-inline const QColor white{255, 255, 255};
+inline QColor colour(panel::Rgb rgb) { return {rgb.red, rgb.green, rgb.blue}; }
+
+inline const QColor panelGrey = colour(panel::windowGrey);
+inline const QColor white = colour(panel::transcriptWhite);
 inline const QColor black{0, 0, 0};
-inline const QColor red{255, 0, 0};
-inline const QColor darkRed{192, 0, 0};
+inline const QColor red = colour(panel::legendRed);
+inline const QColor darkRed = colour(panel::powerTitleRed);
 
 // Bold proportional sans-serif at the given point size. The windows were laid out for a
 // narrow face; Arial-metric faces come first so that captions fit the design's widths.

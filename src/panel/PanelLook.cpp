@@ -1,5 +1,7 @@
 #include "panel/PanelLook.h"
 
+#include "panel/Faces.h"
+
 #include <QFontMetrics>
 #include <QIconEngine>
 #include <QImageReader>
@@ -13,50 +15,21 @@
 namespace panel {
 
 QColor faceColour(Face face) {
-    switch (face) {
-    case Face::teal:
-        return {0, 192, 192};
-    case Face::green:
-        return {128, 255, 128};
-    case Face::red:
-        return {255, 128, 128};
-    case Face::orange:
-        return {255, 192, 128};
-    case Face::yellow:
-        return {255, 255, 128};
-    case Face::cyan:
-        return {192, 255, 255};
-    case Face::standard:
-        break;
-    }
-    return {};
+    const FaceRow *row = faceRow(face);
+    return row ? QColor(row->colour.red, row->colour.green, row->colour.blue) : QColor();
 }
 
 QString faceName(Face face) {
-    switch (face) {
-    case Face::teal:
-        return QStringLiteral("teal");
-    case Face::green:
-        return QStringLiteral("green");
-    case Face::red:
-        return QStringLiteral("red");
-    case Face::orange:
-        return QStringLiteral("orange");
-    case Face::yellow:
-        return QStringLiteral("yellow");
-    case Face::cyan:
-        return QStringLiteral("cyan");
-    case Face::standard:
-        break;
-    }
-    return {};
+    const FaceRow *row = faceRow(face);
+    return row ? QString::fromLatin1(row->name.data(), qsizetype(row->name.size())) : QString();
 }
 
 QString faceStyleSheet() {
     // A style sheet rather than the palette: several desktop styles draw their own
     // button faces and would ignore a palette colour, leaving the panel grey.
     QString sheet;
-    for (const Face face : {Face::teal, Face::green, Face::red, Face::orange, Face::yellow, Face::cyan}) {
+    for (const FaceRow &row : faces) {
+        const Face face = row.face;
         const QColor colour = faceColour(face);
         sheet += QStringLiteral("QPushButton[%1=\"%2\"] { background-color: %3; color: black;"
                                 " border: 1px solid rgb(64, 64, 64); border-radius: 2px; }"
@@ -149,7 +122,7 @@ QIcon windowIcon() {
     return icon;
 }
 
-QColor powerGroupColour() { return {212, 208, 200}; }
+QColor powerGroupColour() { return {powerGroupGrey.red, powerGroupGrey.green, powerGroupGrey.blue}; }
 
 void fitText(QWidget *widget, const QString &text, int width) {
     constexpr qreal smallest = 7;
