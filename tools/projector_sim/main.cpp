@@ -70,6 +70,13 @@ int main(int argc, char *argv[]) {
          QStringLiteral("n")},
         {QStringLiteral("log"), QStringLiteral("Append every received command, one per line, to <file>."),
          QStringLiteral("file")},
+        {QStringLiteral("log-times"),
+         QStringLiteral("Start each --log line with the time the command arrived, in milliseconds on the system's "
+                        "monotonic clock (CLOCK_MONOTONIC).")},
+        {QStringLiteral("answer"),
+         QStringLiteral("Answer <command> with <reply> and a CR instead of the usual reply, e.g. "
+                        "--answer \"CR LAMPSTS=<img src=x>\". May be given more than once."),
+         QStringLiteral("command=reply")},
         {QStringLiteral("wire-log"),
          QStringLiteral("Append every byte received, unchanged, to <file> (one projector only)."),
          QStringLiteral("file")},
@@ -149,6 +156,15 @@ int main(int argc, char *argv[]) {
     }
     options.logPath = parser.value(QStringLiteral("log"));
     options.wireLogPath = parser.value(QStringLiteral("wire-log"));
+    options.logTimes = parser.isSet(QStringLiteral("log-times"));
+    for (const QString &answer : parser.values(QStringLiteral("answer"))) {
+        const qsizetype equals = answer.indexOf(QLatin1Char('='));
+        if (equals <= 0) {
+            std::fprintf(stderr, "tavo-projector-sim: --answer needs COMMAND=REPLY\n");
+            return 2;
+        }
+        options.answers.append({answer.left(equals).toLatin1(), answer.mid(equals + 1).toLatin1()});
+    }
     options.verbose = parser.isSet(QStringLiteral("verbose"));
     options.announcePower = parser.isSet(QStringLiteral("announce-power"));
 

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace tavo::sim {
@@ -278,8 +279,12 @@ void Simulator::handleBytes(QByteArrayView bytes) {
             unplug();
             return;
         }
-        if (!exchange.reply.isEmpty())
-            scheduleReply(exchange.reply);
+        QByteArray reply = exchange.reply;
+        for (const auto &[command, answer] : m_options.answers)
+            if (command == exchange.command && !m_options.model.silent)
+                reply = answer + '\r';
+        if (!reply.isEmpty())
+            scheduleReply(reply);
     }
     followPowerClock();
 }
@@ -416,7 +421,13 @@ void Simulator::closeDevice() {
 void Simulator::logCommand(const QByteArray &command) {
     trace("<<", command);
     if (m_log.isOpen()) {
-        m_log.write(tag() + printable(command) + '\n');
+        QByteArray time;
+        if (m_options.logTimes) {
+            timespec now{};
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            time = QByteArray::number(double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6, 'f', 3) + ' ';
+        }
+        m_log.write(time + tag() + printable(command) + '\n');
         m_log.flush();
     }
 }

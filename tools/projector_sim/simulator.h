@@ -33,6 +33,11 @@ struct SimulatorOptions {
     int firstReplyDelayMs = -1; // the first reply's wait instead, when 0 or more
     int unplugAfter = 0;        // commands before the device disappears, 0 = never
     QString logPath;
+    // Each --log line starts with the time its command's CR arrived: milliseconds on the
+    // system's monotonic clock, the clock other programs time the same events by.
+    bool logTimes = false;
+    // Commands answered with a chosen text (a CR is added) instead of the model's reply.
+    QList<std::pair<QByteArray, QByteArray>> answers;
     QString wireLogPath; // every byte received, unchanged: CRs, LFs and empty lines included
     bool verbose = false;
     // Print "POWER <state>" on stdout at each change of the power state, when it happens.
