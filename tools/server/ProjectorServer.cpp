@@ -8,6 +8,7 @@
 #include "http/Metrics.h"
 #include "mqtt/FrontEnd.h"
 #include "pjlink/Bridge.h"
+#include "web/WebPage.h"
 
 #include "exchange/ProjectorLine.h"
 #include "host/SerialComponent.h"
@@ -82,6 +83,7 @@ ProjectorServer::ProjectorServer(ServerOptions options, SerialComponent &port, Q
         connect(m_http.get(), &HttpFrontEnd::event, this, &ProjectorServer::event);
         m_metrics->addClients(QStringLiteral("http"), [listener = m_httpListener] { return listener->open(); });
         m_metrics->addClients(QStringLiteral("events"), [events = m_events.get()] { return events->count(); });
+        m_webPage = std::make_unique<WebPage>(*m_http, *m_events, *m_queue, m_options.httpRules);
     }
     if (m_options.mqtt) {
         m_mqtt = std::make_unique<mqtt::FrontEnd>(*m_options.mqtt, QString::fromUtf8(m_options.pjlinkName), *m_queue,
@@ -94,6 +96,7 @@ ProjectorServer::ProjectorServer(ServerOptions options, SerialComponent &port, Q
 ProjectorServer::~ProjectorServer() {
     // The front ends go first: their clients leave the queue before it goes.
     m_mqtt.reset();
+    m_webPage.reset();
     m_http.reset();
     m_httpListener = nullptr;
     m_lineFrontEnd.reset();

@@ -20,6 +20,7 @@ class Poller;
 class ProjectorLine;
 class Readings;
 class SerialComponent;
+class WebPage;
 
 namespace pjlink {
 class Bridge;
@@ -107,4 +108,5 @@ private:
     Listener *m_httpListener = nullptr; // the HTTP server takes it over when it serves
     std::unique_ptr<HttpFrontEnd> m_http;
     std::unique_ptr<mqtt::FrontEnd> m_mqtt;
+    std::unique_ptr<WebPage> m_webPage; // the page at "/" and its held arrows, on m_http
 };

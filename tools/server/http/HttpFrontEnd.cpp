@@ -113,8 +113,8 @@ bool HttpFrontEnd::handleRequest(const QHttpServerRequest &request, QTcpSocket *
     }
     bool pathKnown = false;
     for (const Route &route : std::as_const(m_routes)) {
-        const bool matches = route.path.endsWith(QLatin1Char('/')) ? facts.path.startsWith(route.path)
-                                                                    : facts.path == route.path;
+        const bool under = route.path.size() > 1 && route.path.endsWith(QLatin1Char('/'));
+        const bool matches = under ? facts.path.startsWith(route.path) : facts.path == route.path;
         if (!matches)
             continue;
         pathKnown = true;

@@ -50,7 +50,7 @@ public:
 
     // Takes the listener's connections; call once it listens.
     void serve();
-    // `path` exactly, or every path under it when it ends in "/".
+    // `path` exactly, or every path under it when it ends in "/" ("/" itself is only "/").
     void route(const QByteArray &method, const QString &path, Handler handler);
 
     // The headers every answer carries.

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "Holds.h"
+#include "http/Access.h"
+
+#include <QByteArray>
+#include <QObject>
+
+class Events;
+class HttpFrontEnd;
+class LineQueue;
+
+// The control page at "/": its files (compiled in, so the server needs nothing beside
+// itself), the tables it is drawn from (GET /api/panel, GET /api/catalogues) and the held
+// arrows its events socket carries. Everything else the page does goes through the HTTP
+// API, under the same rules as any other client.
+class WebPage : public QObject {
+    Q_OBJECT
+public:
+    WebPage(HttpFrontEnd &http, Events &events, LineQueue &queue, const HttpRules &rules, QObject *parent = nullptr);
+    ~WebPage() override;
+
+    Holds &holds() { return m_holds; }
+
+    // What the page's answers carry: no script, style, connection or picture from anywhere
+    // but this server, nothing inline, and no framing by another site.
+    static QByteArray contentSecurityPolicy();
+
+private:
+    Holds m_holds;
+    QByteArray m_panel;
+    QByteArray m_catalogues;
+};
