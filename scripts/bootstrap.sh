@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, only those
-# that are missing. Safe to run again; needs root (or sudo) only when something is missing.
+# that are missing, and the page test's npm packages. Safe to run again; needs root
+# (or sudo) only when something is missing.
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-httpserver-dev qt6-websockets-dev xvfb xauth)
@@ -10,6 +11,12 @@ packages+=(prometheus)
 # down to fit), the X client library of the test that reads titles back from Xvfb, and
 # DejaVu Sans, the desktop font the tests stand in for the operator's.
 packages+=(fonts-liberation2 libxcb1-dev fonts-dejavu-core)
+# The control page's test: Debian's Chromium, run headless, and Node for the DevTools client
+# (a Node already on the machine, with its npm, is used as it is).
+packages+=(chromium)
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    packages+=(nodejs npm)
+fi
 if [[ "${1:-}" == "--with-tools" ]]; then
     packages+=(clang libclang-rt-14-dev)   # sanitizer and fuzzer builds
 fi
@@ -29,23 +36,36 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if ((${#missing[@]} == 0)); then
-    exit 0
+if ((${#missing[@]} > 0)); then
+    echo "Installing: ${missing[*]}"
+    sudo_cmd=()
+    if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo_cmd[@]}" apt-get update -qq
+    # Packages that bring a service (Prometheus, a message broker) must not start it: the
+    # tests start their own, on free loopback ports. A policy-rc.d that refuses every start
+    # keeps the package scripts from starting one; one the administrator put there is left alone.
+    policy=/usr/sbin/policy-rc.d
+    placed=
+    if [[ ! -e $policy ]]; then
+        placed=1
+        trap '"${sudo_cmd[@]}" rm -f "$policy"' EXIT
+        printf '#!/bin/sh\n# Placed by tavo-control'"'"'s bootstrap while it installs packages.\nexit 101\n' |
+            "${sudo_cmd[@]}" tee "$policy" >/dev/null
+        "${sudo_cmd[@]}" chmod 755 "$policy"
+    fi
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    if [[ -n $placed ]]; then
+        "${sudo_cmd[@]}" rm -f "$policy"
+        trap - EXIT
+    fi
 fi
 
-echo "Installing: ${missing[*]}"
-sudo_cmd=()
-if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-# Packages that bring a service (Prometheus, a message broker) must not start it: the tests
-# start their own, on free loopback ports. A policy-rc.d that refuses every start keeps the
-# package scripts from starting one; one the administrator put there is left alone.
-policy=/usr/sbin/policy-rc.d
-if [[ ! -e $policy ]]; then
-    printf '#!/bin/sh\n# Placed by tavo-control'"'"'s bootstrap while it installs packages.\nexit 101\n' |
-        "${sudo_cmd[@]}" tee "$policy" >/dev/null
-    trap '"${sudo_cmd[@]}" rm -f "$policy"' EXIT
-    "${sudo_cmd[@]}" chmod 755 "$policy"
+# The page test's npm packages (the DevTools client and axe-core), exactly as locked, into
+# tests/browser/node_modules; again only when the lock has changed since.
+browser_tests=$(cd "$(dirname "$0")/../tests/browser" && pwd)
+if ! cmp -s "$browser_tests/package-lock.json" "$browser_tests/node_modules/.installed-lock.json"; then
+    echo "Installing the page test's npm packages"
+    (cd "$browser_tests" && npm ci --no-audit --no-fund --ignore-scripts --loglevel=error >/dev/null)
+    cp "$browser_tests/package-lock.json" "$browser_tests/node_modules/.installed-lock.json"
 fi
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
