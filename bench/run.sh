@@ -12,7 +12,9 @@
 # SKIP_BUILD=1 to measure what is already built, SKIP_LINE=1 to leave out the
 # measurements on the pseudo-terminal (their rows then read n/a), SKIP_TOOLS=1 to leave
 # out tavo-send and tavo-server (their rows read n/a too); STARTS (tavo-send start-ups,
-# default 50) and QUERIES (round trips per PJLink and tavo-send measurement, default 200).
+# default 50) and QUERIES (round trips per PJLink and tavo-send measurement, default 200);
+# SKIP_PAGE=1 to leave out tavo-server's page in headless Chromium (its rows read n/a),
+# PAGE_CLICKS (default 200) and FANOUTS (exchanges to 50 events sockets, default 50).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -265,6 +267,19 @@ else
     measure_tools || note "the console programs' measurements stopped early; the rows left read n/a"
 fi
 
+# --- tavo-server's page in headless Chromium ---------------------------------------------
+# Node, Chromium and the npm packages come from scripts/bootstrap.sh.
+server=$build/tools/server/tavo-server
+if [[ ${SKIP_PAGE:-} == 1 ]]; then
+    :
+elif ! [[ -x $server && -x $sim && -x /usr/bin/chromium && -d $root/tests/browser/node_modules ]]; then
+    note "tavo-server, the simulator, Chromium or the page test's npm packages are missing: the page rows read n/a"
+else
+    note "the page: first load, ${PAGE_CLICKS:-200} clicks to the line, ${FANOUTS:-50} exchanges to 50 events sockets"
+    node "$root/bench/page.js" "$server" "$sim" "${PAGE_CLICKS:-200}" "${FANOUTS:-50}" >"$work/page.txt" \
+        2>>"$work/page.log" || note "the page measurements failed (see $work/page.log); their rows read n/a"
+fi
+
 # --- start-up to first window and peak memory, against the peer -----------------------
 note "start-up and memory: $RUNS runs each of tavo-control, $peer and the floor under Xvfb"
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" __startup "$work" "$RUNS"
@@ -307,6 +322,8 @@ ms() { fmt "%.1f ms" "$([[ $1 == n/a ]] && echo n/a || awk -v x="$1" 'BEGIN { pr
 mib() { fmt "%.1f MiB" "$([[ $1 == n/a ]] && echo n/a || awk -v x="$1" 'BEGIN { print x / 1024 }')"; }
 # The console programs' numbers (n/a with SKIP_TOOLS=1).
 tool() { awk -v k="$1" '$1 == k { print $2; found = 1; exit } END { if (!found) print "n/a" }' "$work/tools.txt"; }
+# The page's numbers (n/a with SKIP_PAGE=1).
+page() { awk -v k="$1" '$1 == k { print $2; found = 1; exit } END { if (!found) print "n/a" }' "$work/page.txt" 2>/dev/null || echo n/a; }
 spawned() { # file, key: the median over the runs, or n/a
     if [[ -f $work/$1.txt ]]; then median "$1" "$2"; else echo n/a; fi
 }
@@ -376,6 +393,11 @@ table=$(
 | … while one PJLink client writes $(tool server_memory_flood_megabytes) MB of queries and reads nothing, peak; the client closed by the server after $(scaled "%.1f s" "$(tool server_memory_flood_closed_after_ms)" 1000) | $(mib "$(tool server_memory_flood_peak_kib)") | at rest: $(mib "$(tool server_memory_rest_kib)") | $(ratio "$(tool server_memory_flood_peak_kib)" "$(tool server_memory_rest_kib)") | flat |
 | the poll's share of line time, simulator paced at 9600 bit/s: every 1 s (measured over $(tool poll_poll_wall_seconds) s) / every 10 s (the default, a tenth) | $(fmt "%.2f %%" "$(awk -v x="$(tool poll_poll_share)" 'BEGIN { print x * 100 }')") / $(fmt "%.3f %%" "$(awk -v x="$(tool poll_poll_share)" 'BEGIN { print x * 10 }')") | – | – | – |
 | a \`/metrics\` scrape on one connection, median / p99 of $(tool metrics_get_n) ($(tool metrics_get_bytes) bytes) | $(scaled "%.0f" "$(tool metrics_get_median_us)" 1) / $(scaled "%.0f µs" "$(tool metrics_get_p99_us)" 1) | – | – | – |
+| tavo-server's page in headless Chromium on loopback: a click on "Status" (the mouse event sent to the browser) to CR0 arriving at the simulator, median (N=$(page clicks)) | $(scaled "%.2f ms" "$(page click_to_line_median_us)" 1000) | – | – | – |
+| that click to the line, p99 | $(scaled "%.2f ms" "$(page click_to_line_p99_us)" 1000) | – | – | – |
+| one exchange fanned out to $(page fanout_streams) open events sockets: the command's arrival at the simulator to the last socket holding the exchange, median (N=$(page fanouts)) | $(scaled "%.2f ms" "$(page fanout_last_median_us)" 1000) | – | – | < 100 ms |
+| that fan-out, p99 | $(scaled "%.2f ms" "$(page fanout_last_p99_us)" 1000) | – | – | < 100 ms |
+| the page's first load: bytes received, all $(page first_load_requests) requests (page, style, script, icon, panel and catalogue tables) | $(scaled "%.1f KiB" "$(page first_load_bytes)" 1024) | – | – | ≤ 100 KiB |
 EOF
 )
 
@@ -409,6 +431,11 @@ cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
             "$(tool unpaced_pjlink_clients_errors) / $(tool paced19200_pjlink_clients_errors) (50 clients unpaced / 19200)"
     fi
     failures=$(($(failed tavo) + $(failed peer) + $(failed floor)))
+    echo "- page: tavo-server and the simulator on a pty, unpaced; Debian's Chromium $(dpkg-query -W -f='${Version}' chromium 2>/dev/null || echo "?")," \
+        "headless at 1280x900, driven by puppeteer-core over DevTools; each click (press and release sent to the browser) after the last" \
+        "exchange ended, one warm-up not counted; arrivals stamped by the simulator's --log-times on the monotonic clock the" \
+        "measuring Node process reads; the 50 events sockets are ws clients in that process; first load as the browser's" \
+        "DevTools counts the bytes received"
     ((failures == 0)) || echo "- launches that showed no window: tavo-control $(failed tavo), $peer $(failed peer), floor $(failed floor)"
     echo
     echo "$table"
