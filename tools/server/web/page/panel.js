@@ -206,9 +206,14 @@
         setLink(event.answers ? 'Connected' : 'Connected; the projector does not answer', false);
         break;
       case 'hold_refused':
-      case 'error':
         release();
-        note(`${event.action ? `${event.action}: ` : ''}${event.error}`);
+        note(`${event.action}: ${event.error}`);
+        // The socket carries what its handshake carried: opened again, it brings the
+        // password the browser has been given since (a click that asked for it).
+        if (socket) socket.close();
+        break;
+      case 'error':
+        note(event.error);
         break;
       default:
         break;
