@@ -101,7 +101,10 @@ void Holds::start(const QObject *page, const HoldMessage &message, const QString
     hold->expiry.setTimerType(Qt::PreciseTimer);
     hold->expiry.setSingleShot(true);
     connect(&hold->repeat, &QTimer::timeout, this, [this, page] {
-        Hold &held = *m_holds.at(page);
+        const auto found = m_holds.find(page);
+        if (found == m_holds.end())
+            return;
+        Hold &held = *found->second;
         if (held.lease.runOut(m_clock.elapsed()))
             end(page, QStringLiteral("lease"));
         else if (!held.waiting)

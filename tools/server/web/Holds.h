@@ -9,6 +9,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 #include <unordered_map>
 

@@ -7,6 +7,7 @@
 
 #include <QJsonArray>
 
+#include <array>
 #include <string_view>
 
 namespace {

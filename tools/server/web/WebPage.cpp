@@ -45,8 +45,8 @@ WebPage::WebPage(HttpFrontEnd &http, Events &events, LineQueue &queue, const Htt
     : QObject(parent), m_holds(queue, rules), m_panel(QJsonDocument(panelJson()).toJson(QJsonDocument::Compact)),
       m_catalogues(QJsonDocument(cataloguesJson()).toJson(QJsonDocument::Compact)) {
     const auto file = [](const QString &path, HttpReply reply) {
-        const QByteArray body = resource(path);
-        if (body.isEmpty() || path.contains(QLatin1Char('/'))) {
+        const QByteArray body = path.contains(QLatin1Char('/')) ? QByteArray() : resource(path);
+        if (body.isEmpty()) {
             reply.sendError(404, QStringLiteral("no page file %1").arg(path));
             return;
         }
