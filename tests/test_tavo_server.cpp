@@ -8,6 +8,7 @@
 #include "Readings.h"
 #include "TestSupport.h"
 
+#include "host/PortHolder.h"
 #include "http/Access.h"
 #include "port_dialog/Form2.h"
 
@@ -954,6 +955,8 @@ private slots:
         const QString line =
             QRegularExpression("listening on (127.0.0.1:\\d+) for the projector's own").match(server.log).captured(1);
         QVERIFY(!line.isEmpty());
+        // The record of where it listens is written just after the log says so.
+        QVERIFY(waitUntil([&] { return readServerRecord(sim.device).has_value(); }));
         MessageBoxCloser boxes;
         {
             DeviceRig panel(sim.device);
