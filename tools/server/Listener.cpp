@@ -1,6 +1,7 @@
 #include "Listener.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -59,7 +60,15 @@ std::variant<QList<Subnet>, QString> readAllowList(const QString &text) {
 }
 
 Listener::Listener(QString frontEnd, ConnectionRules rules, QObject *parent)
-    : QTcpServer(parent), m_frontEnd(std::move(frontEnd)), m_rules(std::move(rules)) {}
+    : QTcpServer(parent), m_frontEnd(std::move(frontEnd)), m_rules(std::move(rules)) {
+    // Qt stops accepting for good when an accept fails for want of resources (no descriptor
+    // left): every later client would hang unanswered. Try again a moment later instead.
+    connect(this, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
+        emit event(QStringLiteral("%1: cannot accept a connection: %2; trying again in a second")
+                       .arg(m_frontEnd, errorString()));
+        QTimer::singleShot(1000, this, &QTcpServer::resumeAccepting);
+    });
+}
 
 bool Listener::listenOn(const ListenAddress &address, QString *error) {
     // Clients that connect for each command may come in bursts; beyond the kernel's queue

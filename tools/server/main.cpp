@@ -17,6 +17,7 @@
 #include <QJsonObject>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <cstdio>
 #include <optional>
 #include <variant>
@@ -298,6 +299,19 @@ int main(int argc, char *argv[]) {
 
     // A client gone while its answer is written must not end the server.
     std::signal(SIGPIPE, SIG_IGN);
+    // Each connection taking lines holds two descriptors; take all the system allows, and
+    // say so when the caps may not fit.
+    const int needed = 2 * (server.pjlinkConnections.total + server.lineConnections.total) +
+                       server.httpConnections.total + 64;
+    if (rlimit files{}; ::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+        if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < rlim_t(needed))
+            logLine(QStringLiteral("warning: %1 files may be open at once, and the connection caps may need %2: "
+                                   "lower the caps or raise the limit")
+                        .arg(qulonglong(files.rlim_cur))
+                        .arg(needed));
+    }
     if (!cli::quitOnTerminationSignals(app)) {
         cli::complain(QStringLiteral("cannot set up signal handling"));
         return 1;
