@@ -30,6 +30,9 @@ if [[ "${1:-}" == "--packaging" || "${1:-}" == "--with-tools" ]]; then
 fi
 if [[ "${1:-}" == "--with-tools" ]]; then
     packages+=(desktop-file-utils appstream systemd lintian)
+    # systemd-analyze looks up the unit's manual page with man; the package test mounts a
+    # /run of its own.
+    packages+=(man-db mount)
 fi
 
 missing=()

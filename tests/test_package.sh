@@ -1,9 +1,20 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: built by scripts/package.sh, its control data and
-# file list, its desktop entry, AppStream data and systemd unit validated, and its
-# programs run from the unpacked files against the projector simulator. Run by .ci/run.
+# file list, its desktop entry, AppStream data and systemd unit validated, lintian's
+# verdict, and its programs run from the unpacked files against the projector simulator.
+# Run by .ci/run, as root.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+
+# The server writes under /run: in a mount namespace of this test's own, on a /run it
+# drops, so the machine's stays as it was.
+if [[ ${TAVO_PACKAGE_TEST_PRIVATE:-} != 1 ]]; then
+    if ! unshare --mount true 2>/dev/null; then
+        echo "test_package.sh: run it as root: it needs a mount namespace of its own" >&2
+        exit 1
+    fi
+    exec unshare --mount -- env TAVO_PACKAGE_TEST_PRIVATE=1 "$0" "$@"
+fi
 "$root/scripts/bootstrap.sh" --with-tools
 
 work=$(mktemp -d /tmp/tavo-package.XXXXXX)
@@ -47,24 +58,28 @@ if grep -Eq '(^|, )libqt6serialport6( |,|$)' <<<"$depends" && grep -Eq '(^|, )fo
 else
     fail "Depends names Qt's serial-port library and the panel's font (Depends: $depends)"
 fi
-if dpkg-deb --info "$deb" conffiles | grep -qx /etc/default/tavo-pjlink; then
-    pass "the daemon's options file is a conffile"
-else
-    fail "the daemon's options file is a conffile"
-fi
 
 dpkg-deb --contents "$deb" | awk '{ print $NF }' | sed 's|^\./|/|' >"$work/contents"
+# The instances' option files are the administrator's: no conffile, and nothing of 1.0's
+# tavo-pjlink.
+if ! dpkg-deb --info "$deb" conffiles >/dev/null 2>&1 && ! grep -q pjlink "$work/contents"; then
+    pass "no conffile, and no file of tavo-pjlink"
+else
+    fail "no conffile, and no file of tavo-pjlink"
+    grep pjlink "$work/contents" || true
+fi
 expected=(
-    /usr/bin/tavo-control /usr/bin/tavo-projector-sim /usr/bin/tavo-send /usr/bin/tavo-pjlink
+    /usr/bin/tavo-control /usr/bin/tavo-projector-sim /usr/bin/tavo-send /usr/bin/tavo-server
     /usr/share/applications/tavo-control.desktop
     /usr/share/icons/hicolor/scalable/apps/tavo-control.svg
     /usr/share/metainfo/org.example.tavo_control.metainfo.xml
-    /lib/systemd/system/tavo-pjlink.service
-    /etc/default/tavo-pjlink
-    /usr/lib/sysusers.d/tavo-pjlink.conf
+    /lib/systemd/system/tavo-server@.service
+    /etc/tavo-server/
+    /usr/share/doc/tavo-control/examples/tavo-server.conf
+    /usr/lib/sysusers.d/tavo-server.conf
     /usr/share/doc/tavo-control/copyright
 )
-for page in tavo-control tavo-send tavo-pjlink tavo-projector-sim; do
+for page in tavo-control tavo-send tavo-server tavo-projector-sim; do
     expected+=("/usr/share/man/man1/$page.1.gz")
 done
 for size in 16 32 48 64 128 256; do
@@ -73,12 +88,12 @@ done
 missing=()
 for path in "${expected[@]}"; do grep -qx "$path" "$work/contents" || missing+=("$path"); done
 if ((${#missing[@]} == 0)); then
-    pass "programs, desktop entry, icons, metainfo and unit where they belong"
+    pass "programs, desktop entry, icons, metainfo, unit and example where they belong"
 else
-    fail "programs, desktop entry, icons, metainfo and unit where they belong (missing: ${missing[*]})"
+    fail "programs, desktop entry, icons, metainfo, unit and example where they belong (missing: ${missing[*]})"
 fi
 programs=$(grep -E '^/usr/bin/.' "$work/contents" | sort | tr '\n' ' ')
-if [[ $programs == "/usr/bin/tavo-control /usr/bin/tavo-pjlink /usr/bin/tavo-projector-sim /usr/bin/tavo-send " ]]; then
+if [[ $programs == "/usr/bin/tavo-control /usr/bin/tavo-projector-sim /usr/bin/tavo-send /usr/bin/tavo-server " ]]; then
     pass "no program but the four (no tests, benchmarks or fuzzers)"
 else
     fail "no program but the four (no tests, benchmarks or fuzzers): $programs"
@@ -110,15 +125,22 @@ else
     fail "metainfo's release is version $version"
 fi
 # The unit names the installed program; point it at the unpacked one so that the check
-# that ExecStart is executable has something to find.
+# that ExecStart is executable has something to find. An instance of the template is what
+# systemd loads; its manual page is looked up in the package.
+unit=$tree/lib/systemd/system/tavo-server@.service
 mkdir "$work/unit"
-sed "s|/usr/bin/tavo-pjlink|$tree/usr/bin/tavo-pjlink|" "$tree/lib/systemd/system/tavo-pjlink.service" \
-    >"$work/unit/tavo-pjlink.service"
-if unit_report=$(systemd-analyze verify "$work/unit/tavo-pjlink.service" 2>&1); then
-    pass "systemd-analyze verify tavo-pjlink.service"
+sed "s|/usr/bin/tavo-server|$tree/usr/bin/tavo-server|" "$unit" >"$work/unit/tavo-server@.service"
+if unit_report=$(MANPATH=$tree/usr/share/man systemd-analyze verify "$work/unit/tavo-server@hall.service" 2>&1); then
+    pass "systemd-analyze verify tavo-server@hall.service"
 else
-    fail "systemd-analyze verify tavo-pjlink.service"
+    fail "systemd-analyze verify tavo-server@hall.service"
     echo "$unit_report"
+fi
+if lintian_report=$(lintian --fail-on error,warning "$deb" 2>&1); then
+    pass "lintian: no error, no warning"
+else
+    fail "lintian: no error, no warning"
+    echo "$lintian_report"
 fi
 
 # 5. The unpacked programs against the simulator, with a private TAVO.conf naming its pty.
@@ -162,6 +184,64 @@ else
     fail "tavo-send status prints Stand by"
     echo "tavo-send printed: ${send_output:-nothing}"
 fi
+
+# 6. The server as its unit runs it (the unit's UMask and LimitNOFILE) with every front end
+# at its default connection cap, under a /run of its own: the records and lock files it
+# leaves there are what the panel reads as a desktop user.
+mount -t tmpfs tavo-run /run
+mkdir -m 1777 /run/lock
+limit=$(sed -n 's/^LimitNOFILE=//p' "$unit")
+mask=$(sed -n 's/^UMask=//p' "$unit")
+(umask "$mask" && exec prlimit --nofile="$limit" "$tree/usr/bin/tavo-server" --port "$work/projector" --baud 9600 \
+    --pjlink 127.0.0.1:0 --line 127.0.0.1:0 --http 127.0.0.1:0 --poll 0 </dev/null >"$work/server.out" 2>&1) &
+server=$!
+pids+=("$server")
+for _ in $(seq 100); do grep -q '^listening on .* for HTTP' "$work/server.out" && break; sleep 0.1; done
+port_of() { sed -n "s/^listening on 127\.0\.0\.1:\([0-9]*\) for $1.*/\1/p" "$work/server.out"; }
+pjlink_port=$(port_of PJLink)
+line_port=$(port_of "the projector's")
+http_port=$(port_of HTTP)
+# The tavo_clients lines of one scrape, on the last free HTTP connection.
+clients() {
+    local fd line length=0
+    exec {fd}<>"/dev/tcp/127.0.0.1/$http_port"
+    printf 'GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n' >&"$fd"
+    while IFS= read -r -t 2 -u "$fd" line && [[ $line != $'\r' ]]; do
+        [[ $line =~ ^[Cc]ontent-[Ll]ength:\ *([0-9]+) ]] && length=${BASH_REMATCH[1]}
+    done
+    head -c "$length" <&"$fd" | grep '^tavo_clients{' | tr '\n' ' '
+    exec {fd}>&-
+}
+held=()
+if [[ -n $pjlink_port && -n $line_port && -n $http_port ]]; then
+    for ((i = 0; i < 256; i++)); do exec {fd}<>"/dev/tcp/127.0.0.1/$pjlink_port" && held+=("$fd"); done
+    for ((i = 0; i < 16; i++)); do exec {fd}<>"/dev/tcp/127.0.0.1/$line_port" && held+=("$fd"); done
+    for ((i = 0; i < 63; i++)); do exec {fd}<>"/dev/tcp/127.0.0.1/$http_port" && held+=("$fd"); done
+fi
+full='tavo_clients{front_end="pjlink"} 256 tavo_clients{front_end="line"} 16 tavo_clients{front_end="http"} 64 '
+seen=
+for _ in $(seq 25); do
+    seen=$(clients 2>/dev/null) || true
+    [[ $seen == "$full"* ]] && break
+    sleep 0.2
+done
+descriptors=$(find /proc/"$server"/fd -mindepth 1 2>/dev/null | wc -l)
+if [[ $seen == "$full"* ]] && ((descriptors < limit)); then
+    pass "LimitNOFILE=$limit holds every front end at its cap ($descriptors descriptors open)"
+else
+    fail "LimitNOFILE=$limit holds every front end at its cap ($descriptors descriptors open; metrics: ${seen:-none})"
+    cat "$work/server.out"
+fi
+for fd in "${held[@]}"; do exec {fd}>&-; done
+if [[ -n $(find /run/tavo-server -name '*.json' -perm -o=r) && -n $(find /run/lock -name 'LCK..*' -perm -o=r) ]]; then
+    pass "the server's record in /run/tavo-server and its lock file are readable by every user"
+else
+    fail "the server's record in /run/tavo-server and its lock file are readable by every user"
+    ls -l /run/tavo-server /run/lock
+fi
+kill "$server" 2>/dev/null || true
+wait "$server" 2>/dev/null || true
+umount /run
 
 echo "package: $passed passed, $failed failed"
 ((failed == 0))
