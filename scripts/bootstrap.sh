@@ -30,9 +30,9 @@ if [[ "${1:-}" == "--packaging" || "${1:-}" == "--with-tools" ]]; then
 fi
 if [[ "${1:-}" == "--with-tools" ]]; then
     packages+=(desktop-file-utils appstream systemd lintian)
-    # systemd-analyze looks up the unit's manual page with man; the package test mounts a
-    # /run of its own.
-    packages+=(man-db mount)
+    # systemd-analyze looks up the unit's manual page with man; the upgrade test mounts
+    # overlays, and the package's scripts add its user to a group with usermod.
+    packages+=(man-db mount passwd)
 fi
 
 missing=()

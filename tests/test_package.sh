@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: built by scripts/package.sh, its control data and
 # file list, its desktop entry, AppStream data and systemd unit validated, lintian's
-# verdict, and its programs run from the unpacked files against the projector simulator.
-# Run by .ci/run, as root.
+# verdict, its programs run from the unpacked files against the projector simulator, and
+# the upgrade from 1.0 installed with dpkg. Run by .ci/run, as root.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-# The server writes under /run: in a mount namespace of this test's own, on a /run it
-# drops, so the machine's stays as it was.
+# The upgrade checks install packages, and the server writes under /run: both happen in a
+# mount namespace of this test's own, on overlays it drops, so the machine keeps its
+# packages, users and services.
 if [[ ${TAVO_PACKAGE_TEST_PRIVATE:-} != 1 ]]; then
     if ! unshare --mount true 2>/dev/null; then
         echo "test_package.sh: run it as root: it needs a mount namespace of its own" >&2
@@ -19,9 +20,11 @@ fi
 
 work=$(mktemp -d /tmp/tavo-package.XXXXXX)
 pids=()
+scratch=
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
+    if [[ -n $scratch ]]; then scratch_end; fi
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -61,7 +64,7 @@ fi
 
 dpkg-deb --contents "$deb" | awk '{ print $NF }' | sed 's|^\./|/|' >"$work/contents"
 # The instances' option files are the administrator's: no conffile, and nothing of 1.0's
-# tavo-pjlink.
+# tavo-pjlink (whose conffile the scripts take away).
 if ! dpkg-deb --info "$deb" conffiles >/dev/null 2>&1 && ! grep -q pjlink "$work/contents"; then
     pass "no conffile, and no file of tavo-pjlink"
 else
@@ -242,6 +245,150 @@ fi
 kill "$server" 2>/dev/null || true
 wait "$server" 2>/dev/null || true
 umount /run
+
+# 7. Upgrades from 1.0, installed with dpkg on overlays of /etc, /usr and /var that are
+# dropped afterwards, and with an empty /run: PID 1 is not systemd, so the scripts only
+# write files, as in a chroot. The 1.0 they start from is a stand-in with what the upgrade
+# meets of it: the tavo-pjlink service, its conffile, its user and its scripts.
+cp -r "$root/tests/package/tavo-control-1.0" "$work/old"
+chmod -R go-w "$work/old"
+# Of this machine's architecture, as the package that replaces it: dpkg-maintscript-helper
+# looks for the conffile's owner under that architecture.
+sed -i "s/^Architecture: .*/Architecture: $arch/" "$work/old/DEBIAN/control"
+old_deb=$work/tavo-control_1.0_$arch.deb
+dpkg-deb --root-owner-group --build "$work/old" "$old_deb" >/dev/null
+scratch_begin() {
+    scratch=$(mktemp -d "$work/scratch.XXXXXX")
+    mount -t tmpfs tavo-scratch "$scratch"
+    for dir in etc usr var; do
+        mkdir "$scratch/$dir" "$scratch/$dir.work"
+        mount -t overlay tavo-scratch -o "lowerdir=/$dir,upperdir=$scratch/$dir,workdir=$scratch/$dir.work" "/$dir"
+    done
+    mount -t tmpfs tavo-scratch /run
+    mkdir -m 1777 /run/lock
+    # Whatever this machine has installed of tavo-control is not the 1.0 to start from.
+    if dpkg-query -W tavo-control >/dev/null 2>&1; then dpkg --purge tavo-control >/dev/null 2>&1; fi
+    dpkg -i "$old_deb" >"$work/install-1.0.out" 2>&1
+}
+scratch_end() {
+    # Lazily: umount itself runs from the overlay of /usr.
+    umount --lazy /run /var /usr /etc
+    umount --lazy "$scratch"
+    scratch=
+}
+# What 1.0's README asked of an administrator: the options, and "systemctl enable".
+configure_1_0() {
+    sed -i "s|^TAVO_PJLINK_OPTS=.*|TAVO_PJLINK_OPTS=\"$1\"|" /etc/default/tavo-pjlink
+}
+enable_1_0() { systemctl enable tavo-pjlink.service >/dev/null 2>&1; }
+upgrade() { dpkg -i "$deb" >"$work/upgrade.out" 2>&1 || cat "$work/upgrade.out"; }
+# Every file of systemd's or deb-systemd-helper's that still names the old unit.
+old_unit_traces() {
+    find /lib/systemd/system /etc/systemd /var/lib/systemd -name 'tavo-pjlink.service*' 2>/dev/null
+}
+instance_links() { find /etc/systemd -name 'tavo-server@*' 2>/dev/null; }
+
+# An enabled service with options and a password file as 1.0 advised: owner root, group
+# tavo-pjlink, mode 640.
+scratch_begin
+options='--port /dev/ttyUSB0 --listen 0.0.0.0:4352 --password-file /etc/tavo-pjlink/password'
+configure_1_0 "$options"
+install -d /etc/tavo-pjlink
+install -m 640 -g tavo-pjlink /dev/null /etc/tavo-pjlink/password
+echo secret >/etc/tavo-pjlink/password
+enable_1_0
+upgrade
+traces=$(old_unit_traces)
+if [[ -z $traces ]]; then
+    pass "enabled 1.0 upgraded: nothing left of tavo-pjlink.service"
+else
+    fail "enabled 1.0 upgraded: nothing left of tavo-pjlink.service: $traces"
+fi
+if [[ ! -e /etc/default/tavo-pjlink ]] && grep -qxF "TAVO_SERVER_OPTS=\"$options\"" /etc/tavo-server/pjlink.conf 2>/dev/null &&
+    ! dpkg-query -W -f='${Conffiles}' tavo-control | grep -q tavo-pjlink; then
+    pass "enabled 1.0 upgraded: the conffile gone, its options in /etc/tavo-server/pjlink.conf"
+else
+    fail "enabled 1.0 upgraded: the conffile gone, its options in /etc/tavo-server/pjlink.conf"
+    ls -l /etc/default/tavo-pjlink* /etc/tavo-server 2>&1 || true
+    cat /etc/tavo-server/pjlink.conf 2>&1 || true
+    dpkg-query -W -f='${Conffiles}\n' tavo-control
+fi
+enabled=$(systemctl is-enabled tavo-server@pjlink.service 2>&1) || true
+if [[ $enabled == enabled ]]; then
+    pass "enabled 1.0 upgraded: tavo-server@pjlink is enabled"
+else
+    fail "enabled 1.0 upgraded: tavo-server@pjlink is enabled (systemctl is-enabled: $enabled)"
+fi
+# As systemd starts the service: its user, that user's groups.
+if setpriv --reuid=tavo-server --regid=tavo-server --init-groups test -r /etc/tavo-pjlink/password &&
+    id -nG tavo-server | grep -qw dialout; then
+    pass "enabled 1.0 upgraded: the user tavo-server, in dialout, can read the password file"
+else
+    fail "enabled 1.0 upgraded: the user tavo-server, in dialout, can read the password file ($(id tavo-server 2>&1))"
+fi
+if grep -q 'tavo-server@pjlink' "$work/upgrade.out"; then
+    pass "enabled 1.0 upgraded: the upgrade says the service goes on as tavo-server@pjlink"
+else
+    fail "enabled 1.0 upgraded: the upgrade says the service goes on as tavo-server@pjlink"
+    cat "$work/upgrade.out"
+fi
+# Purged with a second instance of the administrator's own, enabled.
+echo 'TAVO_SERVER_OPTS="--port /dev/ttyUSB1 --pjlink 127.0.0.1:4353 --http 127.0.0.1:8736"' >/etc/tavo-server/lab.conf
+systemctl enable tavo-server@lab.service >/dev/null 2>&1
+dpkg --purge tavo-control >"$work/purge.out" 2>&1 || cat "$work/purge.out"
+links=$(instance_links)
+if [[ -z $links && ! -e /etc/tavo-server/pjlink.conf && -f /etc/tavo-server/lab.conf && -f /etc/tavo-pjlink/password ]]; then
+    pass "purge: no instance enabled, the options taken over from 1.0 gone, the administrator's files kept"
+else
+    fail "purge: no instance enabled, the options taken over from 1.0 gone, the administrator's files kept"
+    echo "${links:-no links}"
+    ls -l /etc/tavo-server /etc/tavo-pjlink 2>&1 || true
+fi
+scratch_end
+
+# Enabled, with a password file only its owner tavo-pjlink could read.
+scratch_begin
+configure_1_0 '--port /dev/ttyUSB0 --password-file /etc/tavo-pjlink/password'
+install -d /etc/tavo-pjlink
+install -m 600 -o tavo-pjlink /dev/null /etc/tavo-pjlink/password
+enable_1_0
+upgrade
+if grep -q 'cannot read /etc/tavo-pjlink/password' "$work/upgrade.out" &&
+    grep -q 'systemctl restart tavo-server@pjlink' "$work/upgrade.out"; then
+    pass "enabled 1.0 upgraded: a password file tavo-server cannot read is named, with what to do"
+else
+    fail "enabled 1.0 upgraded: a password file tavo-server cannot read is named, with what to do"
+    cat "$work/upgrade.out"
+fi
+scratch_end
+
+# Never configured nor enabled: the upgrade leaves nothing of 1.0 and enables nothing, and
+# purge leaves nothing either.
+scratch_begin
+upgrade
+leftovers=$(old_unit_traces; instance_links; ls /etc/default/tavo-pjlink* /etc/tavo-server/* 2>/dev/null || true)
+dpkg --purge tavo-control >"$work/purge.out" 2>&1 || cat "$work/purge.out"
+if [[ -z $leftovers && ! -e /etc/tavo-server ]] && ! grep -q 'tavo-pjlink is now' "$work/upgrade.out"; then
+    pass "1.0 as installed upgraded quietly: nothing of it left, nothing enabled; purge removes /etc/tavo-server"
+else
+    fail "1.0 as installed upgraded quietly: nothing of it left, nothing enabled; purge removes /etc/tavo-server"
+    echo "${leftovers:-no leftovers}"
+    cat "$work/upgrade.out"
+fi
+scratch_end
+
+# Options set but never enabled: they are kept aside, and the upgrade says where to put them.
+scratch_begin
+configure_1_0 '--port /dev/ttyUSB0'
+upgrade
+if [[ -f /etc/default/tavo-pjlink.dpkg-bak && -z $(instance_links) && ! -e /etc/tavo-server/pjlink.conf ]] &&
+    grep -q 'tavo-pjlink.dpkg-bak' "$work/upgrade.out" && grep -q '/etc/tavo-server/NAME.conf' "$work/upgrade.out"; then
+    pass "configured, not enabled 1.0 upgraded: its options kept as .dpkg-bak, nothing enabled, the way on told"
+else
+    fail "configured, not enabled 1.0 upgraded: its options kept as .dpkg-bak, nothing enabled, the way on told"
+    cat "$work/upgrade.out"
+fi
+scratch_end
 
 echo "package: $passed passed, $failed failed"
 ((failed == 0))
