@@ -348,7 +348,7 @@ int main(int argc, char *argv[]) {
              QStringLiteral("PJLink class 1, authentication %1")
                  .arg(server.pjlinkSession.password.isEmpty() ? QStringLiteral("off") : QStringLiteral("on")));
     announce(QStringLiteral("line"), QStringLiteral("the projector's own commands"));
-    announce(QStringLiteral("http"), QStringLiteral("HTTP (API, events, metrics), password %1")
+    announce(QStringLiteral("http"), QStringLiteral("HTTP (control page, API, events, metrics), password %1")
                                          .arg(server.httpRules.password.isEmpty() ? QStringLiteral("off")
                                                                                   : QStringLiteral("on")));
     if (server.pjlink && !server.pjlink->address.isLoopback() && server.pjlinkSession.password.isEmpty())
