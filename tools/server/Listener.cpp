@@ -31,12 +31,14 @@ std::variant<std::optional<ListenAddress>, QString> readListenAddress(const QStr
     return std::optional<ListenAddress>(listen);
 }
 
-QString endpointName(const QHostAddress &address, quint16 port) {
-    QHostAddress plain = address;
+QHostAddress plainAddress(const QHostAddress &address) {
     bool mapped = false;
-    const quint32 v4 = address.toIPv4Address(&mapped); // "::ffff:192.0.2.7" is 192.0.2.7
-    if (mapped && address.protocol() == QAbstractSocket::IPv6Protocol)
-        plain = QHostAddress(v4);
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    return mapped && address.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress(v4) : address;
+}
+
+QString endpointName(const QHostAddress &address, quint16 port) {
+    const QHostAddress plain = plainAddress(address);
     const QString host = plain.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]").arg(plain.toString())
                                                                            : plain.toString();
     return QStringLiteral("%1:%2").arg(host).arg(port);
@@ -87,10 +89,7 @@ void Listener::incomingConnection(qintptr descriptor) {
         delete socket;
         return;
     }
-    QHostAddress peer = socket->peerAddress();
-    bool mapped = false;
-    if (const quint32 v4 = peer.toIPv4Address(&mapped); mapped)
-        peer = QHostAddress(v4);
+    const QHostAddress peer = plainAddress(socket->peerAddress());
     const QString name = endpointName(peer, socket->peerPort());
     const QString key = peer.toString();
     const bool local = peer.isLoopback();

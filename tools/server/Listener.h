@@ -17,6 +17,9 @@ struct ListenAddress {
 // Nothing for "off"; a string is what is wrong with the text.
 std::variant<std::optional<ListenAddress>, QString> readListenAddress(const QString &text);
 
+// An IPv4 address as itself where a dual-stack socket gives it as "::ffff:192.0.2.7".
+QHostAddress plainAddress(const QHostAddress &address);
+
 // "192.0.2.7:4352" or "[2001:db8::7]:4352", as the log names an address and port.
 QString endpointName(const QHostAddress &address, quint16 port);
 

@@ -21,12 +21,6 @@ QByteArray methodName(QHttpServerRequest::Method method) {
     return QByteArray(QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(method))).toUpper();
 }
 
-QHostAddress plainAddress(const QHostAddress &address) {
-    bool mapped = false;
-    const quint32 v4 = address.toIPv4Address(&mapped);
-    return mapped ? QHostAddress(v4) : address;
-}
-
 } // namespace
 
 HttpReply::HttpReply(QHttpServerResponder &&responder, QTcpSocket *socket)

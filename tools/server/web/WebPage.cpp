@@ -1,5 +1,6 @@
 #include "WebPage.h"
 
+#include "Listener.h"
 #include "PanelJson.h"
 #include "http/Events.h"
 #include "http/HttpFrontEnd.h"
@@ -26,12 +27,6 @@ QByteArray typeOf(const QString &path) {
 QByteArray resource(const QString &path) {
     QFile file(QStringLiteral(":/page/") + path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QHostAddress plainAddress(const QHostAddress &address) {
-    bool mapped = false;
-    const quint32 v4 = address.toIPv4Address(&mapped);
-    return mapped ? QHostAddress(v4) : address;
 }
 
 } // namespace
