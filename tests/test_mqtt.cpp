@@ -25,25 +25,6 @@
 
 namespace {
 
-// Runs the event loop until `done` holds or the time is up, without sleeping while events
-// come, so that a server in this process answers at once.
-template <typename Done> bool waitUntil(Done done, int timeoutMs = 5000) {
-    const QDeadlineTimer deadline(timeoutMs);
-    QTimer wake;
-    wake.start(5);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-QByteArray contents(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The broker and its clients come with scripts/bootstrap.sh; without them the test fails.
 QString mosquittoProgram(const char *name) {
     QString found = QStandardPaths::findExecutable(QLatin1String(name));
@@ -54,16 +35,10 @@ QString mosquittoProgram(const char *name) {
     return found;
 }
 
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 // mosquitto on 127.0.0.1 and a port of its own; with `user`, only that user and password.
 struct Broker {
     QTemporaryDir dir;
-    quint16 port = freePort();
+    quint16 port = freeLoopbackPort();
     QProcess process;
     QByteArray log;
     QStringList credentials; // for the test's own clients
@@ -189,7 +164,7 @@ struct Simulator {
         process.terminate();
         process.waitForFinished(3000);
     }
-    QByteArray wire() const { return contents(dir.filePath("wire.log")); }
+    QByteArray wire() const { return fileContents(dir.filePath("wire.log")); }
 };
 
 mqtt::Settings settingsFor(const Broker &broker, const QString &base) {

@@ -9,6 +9,8 @@
 #include "exchange/ProjectorLine.h"
 #include "host/FakeSerialComponent.h"
 
+#include "TestSupport.h"
+
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -16,18 +18,6 @@
 #include <QTimer>
 
 namespace {
-
-template <typename Done> bool waitUntil(Done done, int timeoutMs = 5000) {
-    const QDeadlineTimer deadline(timeoutMs);
-    QTimer wake;
-    wake.start(2);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 // A projector that acknowledges each command a millisecond after it, while it answers at
 // all, and notes when each command went out.

@@ -1,5 +1,7 @@
 // The server's metrics as a monitoring system takes them: promtool accepts their format, and
 // a real Prometheus server scrapes tavo-server and answers the lamp time through its query API.
+#include "TestSupport.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,13 +15,6 @@
 #include <QUrlQuery>
 
 namespace {
-
-// A port no one listens on just now.
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 struct Started {
     QProcess process;
@@ -75,7 +70,7 @@ private slots:
                      "      - targets: ['" +
                      target.toLatin1() + "']\n");
         config.close();
-        const QString web_address = QStringLiteral("127.0.0.1:%1").arg(freePort());
+        const QString web_address = QStringLiteral("127.0.0.1:%1").arg(freeLoopbackPort());
         Started prometheus("prometheus", {"--config.file=" + config.fileName(), "--storage.tsdb.path=" + dir.filePath("data"),
                                           "--web.listen-address=" + web_address, "--log.level=warn"});
         QUrl query("http://" + web_address + "/api/v1/query");

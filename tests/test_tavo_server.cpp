@@ -41,26 +41,6 @@
 
 namespace {
 
-// Runs the event loop until `done` holds or the time is up. Unlike QTest::qWaitFor it does
-// not sleep while events come, so a server or projector in this process answers at once.
-template <typename Done>
-bool waitUntil(Done done, int timeoutMs = 5000) {
-    const QDeadlineTimer deadline(timeoutMs);
-    QTimer wake; // looks again at least this often when nothing happens
-    wake.start(5);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-QByteArray contents(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // One simulated projector on a pseudo-terminal; fresh() tells the commands it heard since.
 struct Simulator {
     QTemporaryDir dir;
@@ -78,7 +58,7 @@ struct Simulator {
         process.waitForFinished(3000);
     }
     QString fresh() {
-        const QByteArray all = contents(dir.filePath("line.log"));
+        const QByteArray all = fileContents(dir.filePath("line.log"));
         return QString::fromLatin1(all.mid(std::exchange(seen, all.size()))).trimmed().replace('\n', ' ');
     }
     // With --announce-power: waits for "POWER <state>".
@@ -230,7 +210,7 @@ struct ServerProcess {
     }
     qint64 residentKiB() const {
         const QRegularExpression rss("VmRSS:\\s+(\\d+) kB");
-        return rss.match(contents(QStringLiteral("/proc/%1/status").arg(process.processId()))).captured(1).toLongLong();
+        return rss.match(fileContents(QStringLiteral("/proc/%1/status").arg(process.processId()))).captured(1).toLongLong();
     }
 };
 

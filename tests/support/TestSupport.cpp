@@ -1,5 +1,8 @@
 #include "TestSupport.h"
 
+#include <QFile>
+#include <QTcpServer>
+
 #include "link/Module1.h"
 
 #include <QAbstractButton>
@@ -101,4 +104,15 @@ QString visible(const QByteArray &bytes) {
             out += QLatin1Char(c);
     }
     return out;
+}
+
+QByteArray fileContents(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+quint16 freeLoopbackPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
 }

@@ -5,8 +5,11 @@
 #include "host/SettingsStore.h"
 #include "link/Form1.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -62,3 +65,24 @@ private:
 
 // The bytes written to a stream, CR shown as \r, for readable failure messages.
 QString visible(const QByteArray &bytes);
+
+// Runs the event loop until `done` holds or the time is up. Unlike QTest::qWaitFor it does
+// not sleep while events come, so a server or projector in this process answers at once.
+template <typename Done>
+bool waitUntil(Done done, int timeoutMs = 5000) {
+    const QDeadlineTimer deadline(timeoutMs);
+    QTimer wake; // looks again at least this often when nothing happens
+    wake.start(5);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// A file's bytes; empty when it cannot be read.
+QByteArray fileContents(const QString &path);
+
+// A loopback port no one listens on just now, for a program the test starts.
+quint16 freeLoopbackPort();
