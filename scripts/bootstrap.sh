@@ -11,9 +11,10 @@ packages+=(prometheus)
 # down to fit), the X client library of the test that reads titles back from Xvfb, and
 # DejaVu Sans, the desktop font the tests stand in for the operator's.
 packages+=(fonts-liberation2 libxcb1-dev fonts-dejavu-core)
-# The control page's test: Debian's Chromium, run headless, and Node for the DevTools client
-# (a Node already on the machine, with its npm, is used as it is).
-packages+=(chromium)
+# The control page's test in three engines: Debian's Chromium and Firefox ESR, run headless,
+# WebKitGTK's MiniBrowser with its WebDriver (on Xvfb, above), and Node for the clients that
+# drive them (a Node already on the machine, with its npm, is used as it is).
+packages+=(chromium firefox-esr webkit2gtk-driver)
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
     packages+=(nodejs npm)
 fi
@@ -64,7 +65,7 @@ if ((${#missing[@]} > 0)); then
     fi
 fi
 
-# The page test's npm packages (the DevTools client and axe-core), exactly as locked, into
+# The page test's npm packages (the browser clients and axe-core), exactly as locked, into
 # tests/browser/node_modules; again only when the lock has changed since.
 browser_tests=$(cd "$(dirname "$0")/../tests/browser" && pwd)
 if ! cmp -s "$browser_tests/package-lock.json" "$browser_tests/node_modules/.installed-lock.json"; then
