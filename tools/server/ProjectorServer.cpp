@@ -83,7 +83,8 @@ ProjectorServer::ProjectorServer(ServerOptions options, SerialComponent &port, Q
         connect(m_http.get(), &HttpFrontEnd::event, this, &ProjectorServer::event);
         m_metrics->addClients(QStringLiteral("http"), [listener = m_httpListener] { return listener->open(); });
         m_metrics->addClients(QStringLiteral("events"), [events = m_events.get()] { return events->count(); });
-        m_webPage = std::make_unique<WebPage>(*m_http, *m_events, *m_queue, m_options.httpRules);
+        m_webPage = std::make_unique<WebPage>(*m_http, *m_events, *m_queue, m_options.httpRules,
+                                              QString::fromUtf8(m_options.pjlinkName));
     }
     if (m_options.mqtt) {
         m_mqtt = std::make_unique<mqtt::FrontEnd>(*m_options.mqtt, QString::fromUtf8(m_options.pjlinkName), *m_queue,

@@ -60,9 +60,15 @@ QJsonObject Holds::take(const QObject *page, const HttpRequestFacts &facts, cons
         return {{QStringLiteral("type"), QStringLiteral("error")},
                 {QStringLiteral("error"), QStringLiteral("send {\"type\": \"hold\", \"action\": \"volume-up\"} "
                                                          "or {\"type\": \"release\"}")}};
-    case HoldMessage::Kind::release:
+    case HoldMessage::Kind::release: {
+        // Said back in the socket's order: nothing of this hold goes out after this message.
+        const auto found = m_holds.find(page);
+        if (found == m_holds.end())
+            return {};
+        const QString action = found->second->action;
         end(page, QStringLiteral("released"));
-        return {};
+        return {{QStringLiteral("type"), QStringLiteral("hold_ended")}, {QStringLiteral("action"), action}};
+    }
     case HoldMessage::Kind::hold:
         break;
     }

@@ -29,7 +29,8 @@ struct HoldLease {
 };
 
 // What a page says about its hold: {"type": "hold", "action": "volume-up"} starts or renews
-// it, {"type": "release"} ends it.
+// it, {"type": "release"} ends it, which the server answers with {"type": "hold_ended",
+// "action": "volume-up"} once no repeat of it can go out any more.
 struct HoldMessage {
     enum class Kind { hold, release, unknown } kind = Kind::unknown;
     QString action;

@@ -62,6 +62,56 @@ constexpr bool everyWindowCommandDecided() {
 }
 static_assert(everyWindowCommandDecided());
 
+// The cards the page lays the buttons out in, in the page's order: what people reach for
+// first (power, the input, the volume) before the picture, the lamp and the rest. A group's
+// buttons go where the group goes; a button standing on the window goes by its own name.
+// Anything not listed here lands in "More", so a new button is never lost from the page.
+struct CardRow {
+    std::string_view card;
+    std::string_view member; // a group title, or the name of a button on the window
+};
+constexpr std::array<CardRow, 32> cards{{
+    {"Power", "Power"},
+    {"Input", "Computer 1"},      {"Input", "Computer 2"},   {"Input", "HDMI"},
+    {"Input", "Video"},           {"Input", "S-VIDEO"},
+    {"Volume", "Volume"},         {"Volume", "Audio Mute"},
+    {"Picture", "Standard"},      {"Picture", "Real"},       {"Picture", "Cinema"},
+    {"Picture", "Image 1"},       {"Picture", "Image 2"},    {"Picture", "Image 3"},
+    {"Picture", "Image 4"},       {"Picture", "B.Board"},    {"Picture", "Dynamic"},
+    {"Picture", "Video Mute"},    {"Picture", "Freeze"},     {"Picture", "Bright"},
+    {"Picture", "Screen"},        {"Picture", "Keystone"},   {"Picture", "D.Zoom"},
+    {"Lamp", "Lamp Mode"},
+    {"Menu", "Menu"},
+    {"Read", "Status"},           {"Read", "Input Mode"},    {"Read", "Temp"},
+    {"Read", "Setting"},          {"Read", "Lamp Time"},     {"Read", "Lamp Status"},
+    {"Read", "Command Table"},
+}};
+constexpr std::string_view otherCard = "More";
+
+QString cardOf(const panel::ButtonRow &row) {
+    const std::string_view member = row.group.empty() ? row.name : row.group;
+    for (const CardRow &card : cards)
+        if (card.member == member)
+            return qs(card.card);
+    return qs(otherCard);
+}
+
+// Every name in the card table is a group's title or a button's on the window ("Lamp Mode"
+// is both: the reading button joins the group's card).
+constexpr bool everyCardMemberKnown() {
+    for (const CardRow &card : cards) {
+        bool found = false;
+        for (const panel::GroupRow &group : panel::groups)
+            found = found || group.title == card.member;
+        for (const panel::ButtonRow &row : panel::buttons)
+            found = found || (row.group.empty() && row.name == card.member);
+        if (!found)
+            return false;
+    }
+    return true;
+}
+static_assert(everyCardMemberKnown());
+
 QString actionNameOf(const panel::ButtonRow &row) {
     const QString code = qs(row.sends);
     for (const panel::Action &action : panel::actions())
@@ -79,7 +129,7 @@ QJsonArray listOf(const auto &items) {
 
 } // namespace
 
-QJsonObject panelJson() {
+QJsonObject panelJson(const QString &name) {
     QJsonArray groups;
     for (const panel::GroupRow &group : panel::groups) {
         QJsonObject row{{QStringLiteral("title"), qs(group.title)},
@@ -98,6 +148,7 @@ QJsonObject panelJson() {
         QJsonObject button{{QStringLiteral("control"), qs(row.control)},
                            {QStringLiteral("name"), qs(row.name)},
                            {QStringLiteral("group"), qs(row.group)},
+                           {QStringLiteral("card"), cardOf(row)},
                            {QStringLiteral("at"), box(row.at)}};
         if (row.caption.arrow == panel::Arrow::none)
             button.insert(QStringLiteral("caption"), qs(row.caption.text));
@@ -125,7 +176,15 @@ QJsonObject panelJson() {
         buttons.append(button);
     }
 
+    QJsonArray cardOrder;
+    for (const CardRow &card : cards)
+        if (!cardOrder.contains(qs(card.card)))
+            cardOrder.append(qs(card.card));
+    cardOrder.append(qs(otherCard));
+
     return {{QStringLiteral("title"), QStringLiteral("TAVO QT735 CONTROL")},
+            {QStringLiteral("name"), name},
+            {QStringLiteral("cards"), cardOrder},
             {QStringLiteral("colours"), QJsonObject{{QStringLiteral("window"), css(panel::windowGrey)},
                                                     {QStringLiteral("transcript"), css(panel::transcriptWhite)}}},
             {QStringLiteral("groups"), groups},

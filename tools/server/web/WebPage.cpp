@@ -36,8 +36,9 @@ QByteArray WebPage::contentSecurityPolicy() {
            "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 }
 
-WebPage::WebPage(HttpFrontEnd &http, Events &events, LineQueue &queue, const HttpRules &rules, QObject *parent)
-    : QObject(parent), m_holds(queue, rules), m_panel(QJsonDocument(panelJson()).toJson(QJsonDocument::Compact)),
+WebPage::WebPage(HttpFrontEnd &http, Events &events, LineQueue &queue, const HttpRules &rules, const QString &name,
+                 QObject *parent)
+    : QObject(parent), m_holds(queue, rules), m_panel(QJsonDocument(panelJson(name)).toJson(QJsonDocument::Compact)),
       m_catalogues(QJsonDocument(cataloguesJson()).toJson(QJsonDocument::Compact)) {
     const auto file = [](const QString &path, HttpReply reply) {
         const QByteArray body = path.contains(QLatin1Char('/')) ? QByteArray() : resource(path);

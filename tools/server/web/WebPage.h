@@ -17,7 +17,9 @@ class LineQueue;
 class WebPage : public QObject {
     Q_OBJECT
 public:
-    WebPage(HttpFrontEnd &http, Events &events, LineQueue &queue, const HttpRules &rules, QObject *parent = nullptr);
+    // `name` is the projector's, as the page shows it.
+    WebPage(HttpFrontEnd &http, Events &events, LineQueue &queue, const HttpRules &rules, const QString &name,
+            QObject *parent = nullptr);
     ~WebPage() override;
 
     Holds &holds() { return m_holds; }
