@@ -97,6 +97,7 @@ const put = (key, value) => console.log(`${key} ${Math.round(value)}`);
     // A click on "Status" to CR0 on the line: from the mouse event sent to the browser to
     // the simulator's stamp. Each click waits for its exchange to end before the next.
     const status = await page.$('button[aria-label="Status"]');
+    await status.scrollIntoView(); // its card may start below the first screen
     const box = await status.boundingBox();
     const x = box.x + box.width / 2;
     const y = box.y + box.height / 2;

@@ -218,6 +218,7 @@
     node.setAttribute('aria-label', button.name);
     node.dataset.action = button.action || button.kind;
     if (button.colour) node.style.setProperty('--face', button.colour);
+    else node.classList.add('faceless');
     if (button.kind === 'hold') {
       arrowButton(button, node);
     } else {
@@ -547,7 +548,12 @@
     for (const [i, option] of [...options].entries()) option.setAttribute('aria-selected', String(i === active));
     const option = options[active];
     $('items').setAttribute('aria-activedescendant', option.id);
-    option.scrollIntoView({ block: 'nearest' });
+    // Into view within the list only: the page itself stays where it is.
+    const list = $('items');
+    if (option.offsetTop < list.scrollTop) list.scrollTop = option.offsetTop;
+    else if (option.offsetTop + option.offsetHeight > list.scrollTop + list.clientHeight) {
+      list.scrollTop = option.offsetTop + option.offsetHeight - list.clientHeight;
+    }
     choose(lists[shown].items[Number(option.dataset.index)], focusEntry);
   }
 
