@@ -14,6 +14,9 @@
 //   await page.click(selector)             waits for the element, scrolls to it, clicks it
 //   await page.press(selector)             mouse button (or finger) down on it, and held
 //   await page.release()                   ... and up again
+//   await page.key(name)                   a key pressed and let go where the focus is
+//                                          ('ArrowDown', 'Enter', 'a' ...)
+//   await page.type(selector, text)        text typed into the element, key by key
 //   await page.text(selector)              its textContent
 //   await page.attribute(selector, name)   an attribute, or null
 //   await page.evaluate(fn, ...args)       fn (or a script's source) in the page; a promise
@@ -125,6 +128,16 @@ class PuppeteerPage extends Page {
     } else {
       await this.page.mouse.up();
     }
+  }
+
+  async key(name) {
+    await this.page.bringToFront();
+    await this.page.keyboard.press(name);
+  }
+
+  async type(selector, text) {
+    await this.page.bringToFront();
+    await this.page.type(selector, text);
   }
 
   async screenshot(file) {
@@ -252,6 +265,19 @@ class WebDriverPage extends Page {
     await this.front();
     const { actions, Button } = this.pointer();
     await actions.release(Button.LEFT).perform();
+  }
+
+  async key(name) {
+    await this.front();
+    const { Key } = require('selenium-webdriver');
+    const named = { ArrowDown: Key.ARROW_DOWN, ArrowUp: Key.ARROW_UP, Enter: Key.ENTER, Home: Key.HOME, End: Key.END };
+    await this.driver.actions({ async: true }).sendKeys(named[name] || name).perform();
+  }
+
+  async type(selector, text) {
+    await this.front();
+    const { By } = require('selenium-webdriver');
+    await this.driver.findElement(By.css(selector)).sendKeys(text);
   }
 
   async screenshot(file) {

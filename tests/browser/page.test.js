@@ -48,7 +48,6 @@ function heard() {
     return { at: Number(line.slice(0, space)), command: line.slice(space + 1) };
   });
 }
-const times = (command, from = 0) => heard().filter((h) => h.command === command && h.at >= from).map((h) => h.at);
 
 function startProgram(file, args, announced) {
   const child = spawn(file, args, { stdio: ['ignore', 'pipe', 'pipe'] });
@@ -66,15 +65,15 @@ function startProgram(file, args, announced) {
   return { child, found };
 }
 
-async function startServer(device, address) {
+async function startServer(device, address, extra = []) {
   const started = startProgram(
     process.env.TAVO_SERVER,
-    ['-p', device, '--http', address, '--pjlink', 'off', '--poll', '0', '--max-age', '0'],
+    ['-p', device, '--http', address, '--pjlink', 'off', '--poll', '0', '--max-age', '0', ...extra],
     /listening on (127\.0\.0\.1:\d+) for HTTP/,
   );
-  server = started.child;
+  if (!extra.length) server = started.child;
   const [, at] = await started.found;
-  return at;
+  return extra.length ? { child: started.child, at } : at;
 }
 
 function stopServer() {
@@ -85,9 +84,10 @@ function stopServer() {
   });
 }
 
-// A page of its own at the given size, once its socket is up; it notes every CSP violation.
-async function openPage({ width = 1280, height = 900, touch = false } = {}) {
-  const page = await browser.open(`${base}/`, {
+// A page of its own at the given size, once its socket is up; it notes every CSP violation
+// and every event its socket brings (window.events).
+async function openPage({ width = 1280, height = 900, touch = false, at = base, linked = 'Connected' } = {}) {
+  const page = await browser.open(`${at}/`, {
     width,
     height,
     touch,
@@ -95,11 +95,29 @@ async function openPage({ width = 1280, height = 900, touch = false } = {}) {
       window.cspReports = [];
       document.addEventListener('securitypolicyviolation', (event) =>
         window.cspReports.push(`${event.violatedDirective} ${event.blockedURI}`));
+      window.events = [];
+      const Socket = window.WebSocket;
+      window.WebSocket = class extends Socket {
+        constructor(...args) {
+          super(...args);
+          this.addEventListener('message', (message) => window.events.push(JSON.parse(message.data)));
+        }
+      };
     },
   });
-  await page.waitFor(() => document.getElementById('link').textContent === 'Connected');
+  await page.waitFor((text) => document.getElementById('link').textContent === text, linked);
   return page;
 }
+
+// The commands the simulator heard after the last `marker` in its log.
+const heardSince = (marker) => {
+  const all = heard().map((h) => h.command);
+  return all.slice(all.lastIndexOf(marker) + 1);
+};
+const metric = async (name) => {
+  const text = await (await fetch(`${base}/metrics`)).text();
+  return Number((text.match(new RegExp(`^${name.replace(/[{}"]/g, '\\$&')} (\\S+)$`, 'm')) || [])[1]);
+};
 
 const button = (name) => `button[aria-label="${name}"]`;
 const shows = (page, id, expected) =>
@@ -108,7 +126,8 @@ const shows = (page, id, expected) =>
 before(async () => {
   const sim = startProgram(
     process.env.TAVO_PROJECTOR_SIM,
-    ['--pty', '--log', lineLog, '--log-times', '--wire-log', wireLog, '--answer', `CR LAMPSTS=${hostile}`],
+    ['--pty', '--log', lineLog, '--log-times', '--wire-log', wireLog, '--answer', `CR LAMPSTS=${hostile}`,
+      '--answer', 'C43=?', '--warmup', '600000'],
     /PTY (\S+)/,
   );
   simulator = sim.child;
@@ -138,53 +157,155 @@ test('"Status" sends CR0 and CR, shows " Stand by", and a second page sees the s
   await second.close();
 });
 
-test('holding an arrow repeats every 100 ms until the release, and closing the page mid-hold stops it', async (t) => {
+test('a held arrow repeats until the release, and nothing of it goes out after the server ends it', async (t) => {
+  // Judged by order, not by time: once the server has said the hold ended (or the page's
+  // socket is gone), a command sent after that must be the last thing on the line.
   const page = await openPage();
-  const pressed = now();
+  const start = heard().length;
   await page.press(button('Volume up'));
-  await new Promise((resolve) => setTimeout(resolve, 1000)); // the hold itself
+  await until('two repeats', () => heard().slice(start).filter((h) => h.command === 'C09').length >= 2);
   await page.release();
-  const released = now();
-  // Watched for the whole lease after the release: nothing may follow it.
-  await until('the lease to pass', () => now() > released + 600);
-  const sends = times('C09', pressed - 50);
-  assert.ok(sends.length >= 8 && sends.length <= 14, `about 11 sends in 1 s, got ${sends.length}`);
-  assert.ok(sends.at(-1) <= released + 300, `a send ${Math.round(sends.at(-1) - released)} ms after the release`);
+  await page.waitFor(() => window.events.some((event) => event.type === 'hold_ended'));
+  await page.click(button('Status'));
+  await until('the status after the release', () => heardSince('C09').includes('CR0'));
+  assert.deepEqual(heardSince('CR0').filter((command) => command === 'C09'), []);
 
   // A finger on a phone holds the same way; the page then goes away with the finger down.
   if (browser.lacks.touch) t.diagnostic(`the mouse holds in place of a finger: ${browser.lacks.touch}`);
   const phone = await openPage({ width: 360, height: 640, touch: !browser.lacks.touch });
-  const start = now();
+  const sockets = await metric('tavo_clients{front_end="events"}');
+  const from = heard().length;
   await phone.press(button('Volume down'));
-  await until('three repeats', () => times('C0A', start).length >= 3);
-  const closed = now();
+  await until('three repeats', () => heard().slice(from).filter((h) => h.command === 'C0A').length >= 3);
   await phone.close();
-  await until('the lease to pass', () => now() > closed + 700);
-  const last = times('C0A', start).at(-1);
-  assert.ok(last <= closed + 300, `a send ${Math.round(last - closed)} ms after the page closed`);
+  await until('the page\'s socket to close', async () => await metric('tavo_clients{front_end="events"}') < sockets);
+  await page.click(button('Status'));
+  await until('the status after the close', () => heardSince('C0A').includes('CR0'));
+  assert.deepEqual(heardSince('CR0').filter((command) => command === 'C0A'), []);
   await page.close();
 });
 
-test('at phone width nothing scrolls sideways, targets take a finger, and axe finds nothing serious', async () => {
+test('each width has its layout: phones the tasks first, tablets a grid of targets that do not touch; axe finds nothing', async () => {
   const axe = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
-  for (const [width, height] of [[360, 640], [1280, 900]]) {
-    const page = await openPage({ width, height, touch: width < 760 });
-    if (width < 760) {
-      const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
-      assert.ok(overflow <= 0, `${overflow} px to scroll sideways at ${width} px`);
-      const small = await page.evaluate(() => [...document.querySelectorAll('button, select, input')]
-        .map((node) => [node.getAttribute('aria-label') || node.id || node.textContent, node.getBoundingClientRect()])
-        .filter(([, box]) => box.width < 44 || box.height < 44)
-        .map(([name, box]) => `${name} ${Math.round(box.width)}x${Math.round(box.height)}`));
-      assert.deepEqual(small, [], 'targets smaller than a finger');
-    }
+  const audit = async (page, where) => {
     await page.evaluate(axe); // the test's own copy: the server never serves it
     const violations = await page.evaluate(async () => (await window.axe.run(document)).violations
-      .filter((v) => v.impact === 'serious' || v.impact === 'critical')
-      .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`));
-    assert.deepEqual(violations, [], `at ${width} px`);
+      .map((v) => `${v.id} (${v.impact}): ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`));
+    assert.deepEqual(violations, [], where);
+  };
+  // Every control in view, with its box; none may be smaller than `least` or overlap another.
+  const crowded = (page, least) => page.evaluate((smallest) => {
+    const boxes = [...document.querySelectorAll('button, input, summary, [role="listbox"]')]
+      .map((node) => [node.getAttribute('aria-label') || node.id || node.textContent.trim(), node.getBoundingClientRect()])
+      .filter(([, box]) => box.width > 0);
+    const faults = boxes.filter(([, box]) => box.height < smallest || box.width < smallest)
+      .map(([name, box]) => `${name} ${Math.round(box.width)}x${Math.round(box.height)}`);
+    boxes.forEach(([name, a], i) => boxes.slice(i + 1).forEach(([other, b]) => {
+      if (a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom) faults.push(`${name} on ${other}`);
+    }));
+    return faults;
+  }, least);
+
+  const phone = await openPage({ width: 360, height: 640, touch: true });
+  assert.ok(await phone.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth), 'sideways scroll');
+  assert.deepEqual(await crowded(phone, 44), []);
+  const firstScreen = await phone.evaluate(() => [...document.querySelectorAll('.card')]
+    .filter((card) => card.getBoundingClientRect().bottom <= window.innerHeight)
+    .map((card) => card.querySelector('h2').firstChild.textContent));
+  assert.deepEqual(firstScreen, ['Power', 'Input', 'Volume']);
+  assert.equal(await phone.evaluate(() => document.querySelector('#details').open), false);
+  // No group says again what its card or its one button says.
+  assert.deepEqual(await phone.evaluate(() => [...document.querySelectorAll('.group .title')]
+    .filter((title) => title.closest('.card').querySelector('h2').firstChild.textContent === title.textContent ||
+      [...title.parentNode.querySelectorAll('button')].map((b) => b.textContent).join() === title.textContent)
+    .map((title) => title.textContent)), []);
+  await audit(phone, 'at 360 px');
+  await phone.close();
+
+  const tablet = await openPage({ width: 768, height: 1024, touch: true });
+  assert.deepEqual(await crowded(tablet, 44), []);
+  await audit(tablet, 'at 768 px');
+  await tablet.close();
+
+  const wide = await openPage({ width: 1366, height: 768 });
+  assert.deepEqual(await crowded(wide, 24), []);
+  const [cards, details] = await wide.evaluate(() => ['#cards', '#details']
+    .map((id) => document.querySelector(id).getBoundingClientRect()).map((box) => [box.left, box.right, box.top]));
+  assert.ok(details[0] >= cards[1] && details[2] < 100, `the details beside the cards: ${cards} ${details}`);
+  await audit(wide, 'at 1366 px');
+  // The dark theme: its rules applied as the browser would in a dark room, then the contrast.
+  await wide.evaluate(() => {
+    const sheet = [...document.styleSheets].find((each) => each.href && each.href.endsWith('/panel.css'));
+    const dark = [...sheet.cssRules].filter((rule) => rule.media && rule.media.mediaText.includes('dark'));
+    for (const rule of dark) for (const inner of rule.cssRules) sheet.insertRule(inner.cssText, sheet.cssRules.length);
+  });
+  assert.equal(await wide.evaluate(() => getComputedStyle(document.documentElement).backgroundColor), 'rgb(18, 18, 18)');
+  await audit(wide, 'dark, at 1366 px');
+  await wide.close();
+});
+
+test('the controls show the projector\'s state and what became of each press, at phone width without scrolling', async () => {
+  const page = await openPage({ width: 360, height: 640, touch: !browser.lacks.touch });
+  await page.click(button('Power On'));
+  // The reading after the command: the server's own, or (where it reads nothing back) one asked here.
+  await fetch(`${base}/api/commands`, { method: 'POST', headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify({ command: 'status' }) });
+  await shows(page, 'phase', 'Warming up');
+  assert.equal(await page.attribute(button('Power On'), 'aria-pressed'), 'true');
+  assert.equal(await page.attribute(button('Power Off'), 'aria-pressed'), 'false');
+  assert.ok(await page.evaluate(() => window.scrollY === 0 &&
+    document.getElementById('phase').getBoundingClientRect().bottom <= window.innerHeight), 'the phase out of view');
+
+  // Refused: on the button and in the bar, in words, until a success clears it.
+  await page.click(button('Freeze On'));
+  await page.waitFor((b) => document.querySelector(b).classList.contains('refused'), button('Freeze On'));
+  assert.match(await page.text('#message'), /freeze-on: .*refused/);
+  assert.match(await page.text('#said'), /freeze-on/);
+  await page.click(button('Status'));
+  await page.waitFor(() => document.getElementById('message').hidden);
+  await page.close();
+});
+
+test('a projector that does not answer shows in the bar, with how long', async () => {
+  const sim = startProgram(process.env.TAVO_PROJECTOR_SIM, ['--pty', '--silent'], /PTY (\S+)/);
+  const [, device] = await sim.found;
+  const silent = await startServer(device, '127.0.0.1:0', ['--name', 'Room <b>9</b>']);
+  try {
+    const page = await openPage({ at: `http://${silent.at}` });
+    assert.equal(await page.evaluate(() => document.title), 'Room <b>9</b> \u2013 control');
+    assert.equal(await page.text('#name'), 'Room <b>9</b>');
+    await page.click(button('Status'));
+    await page.waitFor(() => /^The projector is not answering \(for \d+ s\)$/.test(document.getElementById('link').textContent));
     await page.close();
+  } finally {
+    silent.child.kill('SIGTERM');
+    sim.child.kill('SIGTERM');
   }
+});
+
+test('the console: the arrows walk the list, and what cannot go is refused on the page', async () => {
+  const page = await openPage({ width: 800, height: 900 });
+  const focusList = () => page.evaluate(() => document.getElementById('items').focus());
+  await focusList();
+  for (let i = 0; i < 3; i += 1) await page.key('ArrowDown');
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'items');
+  assert.equal(await page.text('#items [aria-selected="true"]'), await page.evaluate(() =>
+    document.querySelectorAll('#items li')[3].textContent));
+  await page.click('#lists button:nth-child(2)'); // the expanded list: its items have "%"
+  await focusList();
+  const sent = heard().length;
+  while (!(await page.evaluate(() => document.getElementById('entry').value.includes('%')))) await page.key('ArrowDown');
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'items');
+  await page.click('#send');
+  assert.match(await page.text('#note'), /"%"/);
+  await page.evaluate(() => { document.getElementById('entry').value = ''; });
+  await page.type('#entry', 'cr0');
+  await page.click('#send');
+  assert.match(await page.text('#note'), /capitals/);
+  assert.equal(heard().length, sent, 'nothing went to the projector');
+  await page.type('#filter', 'no such command');
+  await page.waitFor(() => !document.getElementById('none').hidden);
+  await page.close();
 });
 
 test('a hostile reply shows as text, and the page takes nothing from anywhere else', async (t) => {
