@@ -214,6 +214,9 @@ test('each width has its layout: phones the tasks first, tablets a grid of targe
     .map((card) => card.querySelector('h2').firstChild.textContent));
   assert.deepEqual(firstScreen, ['Power', 'Input', 'Volume']);
   assert.equal(await phone.evaluate(() => document.querySelector('#details').open), false);
+  // One live region, for the user's own results: nothing else reads out what the poll brings.
+  assert.deepEqual(await phone.evaluate(() => [...document.querySelectorAll(
+    '[aria-live], [role="status"], [role="log"], [role="alert"], output')].map((node) => node.id)), ['said']);
   // No group says again what its card or its one button says.
   assert.deepEqual(await phone.evaluate(() => [...document.querySelectorAll('.group .title')]
     .filter((title) => title.closest('.card').querySelector('h2').firstChild.textContent === title.textContent ||
