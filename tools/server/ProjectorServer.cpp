@@ -55,6 +55,8 @@ ProjectorServer::ProjectorServer(ServerOptions options, SerialComponent &port, Q
     connect(m_queue.get(), &LineQueue::event, this, &ProjectorServer::event);
     m_events = std::make_unique<Events>(*m_queue, *m_readings, m_options.port);
     m_metrics = std::make_unique<Metrics>(*m_queue, *m_readings);
+    m_metrics->setNames(m_options.instance.isEmpty() ? QHostInfo::localHostName() : m_options.instance,
+                        QString::fromUtf8(m_options.pjlinkName));
     if (m_options.pollSeconds > 0) {
         m_poller = std::make_unique<Poller>(*m_queue, m_options.pollSeconds);
         m_metrics->setPoller(m_poller.get());

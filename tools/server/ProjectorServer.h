@@ -51,6 +51,9 @@ struct ServerOptions {
     HttpRules httpRules; // its hostNames are added to with ownHostNames()
 
     std::optional<mqtt::Settings> mqtt; // off unless given; the device is named pjlinkName
+
+    // This server's name among others (--instance), for the metrics; empty: this machine's name.
+    QString instance;
 };
 
 // Why the options must not start: a listener beyond this machine without what keeps it safe

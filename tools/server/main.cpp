@@ -171,8 +171,8 @@ int main(int argc, char *argv[]) {
         {"mqtt-password-file", "The broker's user name and password, as user:password on one line.", "file"},
         {"mqtt-base", "The topic every MQTT topic of this server is under (default tavo/<instance>).", "topic"},
         {"instance",
-         "This server's name among others on the broker: the MQTT base and Home Assistant's ids derive from it "
-         "(default: this machine's name).",
+         "This server's name among others: the MQTT base and Home Assistant's ids derive from it, and the metrics' "
+         "tavo_info names it (default: this machine's name).",
          "name"},
         {"mqtt-raw",
          "Take raw codes on the MQTT command topic too, not only action names: every client of the broker can "
@@ -215,6 +215,7 @@ int main(int argc, char *argv[]) {
     ServerOptions server;
     server.port = line.ports.front().given;
     server.mqtt = std::get<std::optional<mqtt::Settings>>(mqttSettings);
+    server.instance = parser.value(QStringLiteral("instance"));
 
     const auto address = [&](const QString &name, std::optional<ListenAddress> &into) -> std::optional<QString> {
         const auto read = readListenAddress(parser.value(name));

@@ -71,6 +71,15 @@ void Metrics::count(const LineExchange &exchange, const QString &frontEnd) {
 QByteArray Metrics::render() const {
     QByteArray out;
     {
+        // Prometheus gives every series the target's own instance label; this one names the
+        // projector for dashboards and alerts, which join on it.
+        Family family(out, "tavo_info", "gauge",
+                      "The projector this server works: the server's instance name (--instance), the projector's "
+                      "name (--name) and the server's version. Always 1.");
+        out += "tavo_info{server=\"" + labelValue(m_server) + "\",name=\"" + labelValue(m_name) + "\",version=\"" +
+               labelValue(QStringLiteral(TAVO_VERSION)) + "\"} 1\n";
+    }
+    {
         Family family(out, "tavo_up", "gauge", "Whether the projector answered the last command sent to it (1) or not (0).");
         out += "tavo_up " + QByteArray(m_queue.answers() ? "1" : "0") + '\n';
     }

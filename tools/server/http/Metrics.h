@@ -22,6 +22,11 @@ public:
     Metrics(LineQueue &queue, const Readings &readings, QObject *parent = nullptr);
 
     void setPoller(const Poller *poller) { m_poller = poller; }
+    // What tavo_info names: the server's instance name and the projector's name.
+    void setNames(const QString &server, const QString &name) {
+        m_server = server;
+        m_name = name;
+    }
     // A front end's connected clients: its listener's open connections, or a count of its own.
     void addClients(const QString &frontEnd, std::function<int()> count);
 
@@ -33,6 +38,8 @@ private:
     LineQueue &m_queue;
     const Readings &m_readings;
     const Poller *m_poller = nullptr;
+    QString m_server;
+    QString m_name;
     QList<std::pair<QString, std::function<int()>>> m_clients;
     QHash<QString, quint64> m_commands; // by front end
     QHash<QString, quint64> m_fromMemory;
