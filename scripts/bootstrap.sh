@@ -5,8 +5,9 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-httpserver-dev qt6-websockets-dev xvfb xauth)
-# Prometheus scrapes the server's metrics in a test (promtool checks their format).
-packages+=(prometheus)
+# Prometheus scrapes the server's metrics in a test (promtool checks their format and tests
+# the shipped alert rules), and sends the alerts to Alertmanager in another.
+packages+=(prometheus prometheus-alertmanager)
 # The Arial-metric face the panel's captions are sized for (without it they are stepped
 # down to fit), the X client library of the test that reads titles back from Xvfb, and
 # DejaVu Sans, the desktop font the tests stand in for the operator's.
