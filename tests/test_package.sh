@@ -63,12 +63,13 @@ else
 fi
 
 dpkg-deb --contents "$deb" | awk '{ print $NF }' | sed 's|^\./|/|' >"$work/contents"
-# The instances' option files are the administrator's: no conffile, and nothing of 1.0's
-# tavo-pjlink (whose conffile the scripts take away).
-if ! dpkg-deb --info "$deb" conffiles >/dev/null 2>&1 && ! grep -q pjlink "$work/contents"; then
-    pass "no conffile, and no file of tavo-pjlink"
+# The instances' option files are the administrator's: the one conffile is the alerts'
+# thresholds, and nothing is left of 1.0's tavo-pjlink (whose conffile the scripts take away).
+conffiles=$(dpkg-deb --info "$deb" conffiles 2>/dev/null || true)
+if [[ $conffiles == /etc/tavo-control/prometheus/tavo-thresholds.yml ]] && ! grep -q pjlink "$work/contents"; then
+    pass "the thresholds the only conffile, and no file of tavo-pjlink"
 else
-    fail "no conffile, and no file of tavo-pjlink"
+    fail "the thresholds the only conffile, and no file of tavo-pjlink (conffiles: $conffiles)"
     grep pjlink "$work/contents" || true
 fi
 expected=(
@@ -81,6 +82,8 @@ expected=(
     /usr/share/doc/tavo-control/examples/tavo-server.conf
     /usr/lib/sysusers.d/tavo-server.conf
     /usr/share/doc/tavo-control/copyright
+    /usr/share/tavo-control/prometheus/tavo-alerts.yml /etc/tavo-control/prometheus/tavo-thresholds.yml
+    /usr/share/tavo-control/grafana/tavo-fleet.json
 )
 for page in tavo-control tavo-send tavo-server tavo-projector-sim; do
     expected+=("/usr/share/man/man1/$page.1.gz")
@@ -91,9 +94,9 @@ done
 missing=()
 for path in "${expected[@]}"; do grep -qx "$path" "$work/contents" || missing+=("$path"); done
 if ((${#missing[@]} == 0)); then
-    pass "programs, desktop entry, icons, metainfo, unit and example where they belong"
+    pass "programs, desktop entry, icons, metainfo, unit, example, alert rules and dashboard where they belong"
 else
-    fail "programs, desktop entry, icons, metainfo, unit and example where they belong (missing: ${missing[*]})"
+    fail "programs, desktop entry, icons, metainfo, unit, example, alert rules and dashboard where they belong (missing: ${missing[*]})"
 fi
 programs=$(grep -E '^/usr/bin/.' "$work/contents" | sort | tr '\n' ' ')
 if [[ $programs == "/usr/bin/tavo-control /usr/bin/tavo-projector-sim /usr/bin/tavo-send /usr/bin/tavo-server " ]]; then
