@@ -3,8 +3,8 @@
 // One port's share of a tavo-send run: open the port without holding up the others, then
 // its commands one after another, each waiting for its reply, and report every one.
 
-#include "Commands.h"
-#include "Report.h"
+#include "exchange/CommandWords.h"
+#include "exchange/CommandOutcome.h"
 #include "host/QtSerialComponent.h"
 
 #include <QObject>

@@ -2,9 +2,9 @@
 // monitoring checks, and prints what came back as the panel would show it.
 
 #include "CommandLine.h"
-#include "Commands.h"
+#include "exchange/CommandWords.h"
 #include "PortRun.h"
-#include "Report.h"
+#include "exchange/CommandOutcome.h"
 
 #include "host/PortDiscovery.h"
 #include "host/SettingsStore.h"

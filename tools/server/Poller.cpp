@@ -26,9 +26,7 @@ void Poller::round() {
     for (const Readings::Kind &reading : Readings::kinds) {
         LineRequest request;
         request.commands = {QString::fromLatin1(reading.command)};
-        request.done = [this](const QList<LineExchange> &exchanges) {
-            for (const LineExchange &exchange : exchanges)
-                m_lineSeconds += double(exchange.elapsedUs) / 1e6;
+        request.done = [this](const QList<LineExchange> &) {
             if (--m_pending == 0) {
                 m_lastRound.start();
                 emit roundDone();

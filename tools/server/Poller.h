@@ -19,8 +19,6 @@ public:
     void start();
     // Seconds since the last round ended; -1 before the first.
     double ageSeconds() const;
-    // Line time the rounds have taken, in seconds, and since when they have run.
-    double lineSeconds() const { return m_lineSeconds; }
 
 signals:
     void roundDone();
@@ -33,5 +31,4 @@ private:
     QTimer m_timer;
     QElapsedTimer m_lastRound;
     int m_pending = 0;
-    double m_lineSeconds = 0;
 };

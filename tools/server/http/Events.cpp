@@ -1,7 +1,7 @@
 #include "Events.h"
 
 #include "Readings.h"
-#include "Report.h"
+#include "exchange/CommandOutcome.h"
 
 #include "exchange/ReplyReading.h"
 #include "exchange/StatusDecoding.h"

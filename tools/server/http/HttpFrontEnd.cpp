@@ -1,10 +1,10 @@
 #include "HttpFrontEnd.h"
 
-#include "Commands.h"
+#include "exchange/CommandWords.h"
 #include "Events.h"
 #include "Listener.h"
 #include "Metrics.h"
-#include "Report.h"
+#include "exchange/CommandOutcome.h"
 
 #include <QHttpServerRequest>
 #include <QJsonDocument>

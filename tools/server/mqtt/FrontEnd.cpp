@@ -3,7 +3,7 @@
 #include "Connection.h"
 #include "PowerGuard.h"
 #include "Readings.h"
-#include "Report.h"
+#include "exchange/CommandOutcome.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>

@@ -5,7 +5,7 @@
 // readings, and what a message on a command topic asks of the line. Plain functions and
 // tables, checked without a broker.
 
-#include "Commands.h"
+#include "exchange/CommandWords.h"
 #include "Readings.h"
 
 #include <QByteArray>

@@ -1,4 +1,4 @@
-#include "Report.h"
+#include "exchange/CommandOutcome.h"
 
 #include "exchange/ReplyReading.h"
 

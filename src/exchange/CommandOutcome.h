@@ -1,9 +1,10 @@
 #pragma once
 
-// What tavo-send prints for one command on one port: a tab-separated line for people and
-// awk, or a JSON object for scripts (one per line).
+// The outcome of one command on one port, and how every program reports it: a tab-separated
+// line for people and awk (tavo-send), or a JSON object for scripts, the HTTP API's answer,
+// the MQTT result and the events.
 
-#include "Commands.h"
+#include "exchange/CommandWords.h"
 #include "exchange/ProjectorLine.h"
 
 #include <QByteArray>

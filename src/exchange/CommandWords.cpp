@@ -1,4 +1,4 @@
-#include "Commands.h"
+#include "exchange/CommandWords.h"
 
 #include "panel/Actions.h"
 

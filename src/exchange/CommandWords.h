@@ -1,7 +1,8 @@
 #pragma once
 
-// What the COMMAND arguments stand for: an action name of the panel's buttons, or a raw
-// protocol code sent as written.
+// The command words every program takes (tavo-send's COMMAND arguments, the HTTP API, the
+// MQTT command topic): an action name of the panel's buttons, or a raw protocol code sent as
+// written.
 
 #include <QList>
 #include <QString>
