@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace cli {
 
@@ -18,15 +19,6 @@ namespace {
 
 const QString portOption = QStringLiteral("port");
 const QString baudOption = QStringLiteral("baud");
-
-// "1" to "15", written as a plain number.
-std::optional<int> portNumber(const QString &text) {
-    bool ok = false;
-    const int number = text.toInt(&ok);
-    if (!ok || text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); }))
-        return std::nullopt;
-    return number;
-}
 
 // What tells two ports apart: the file a device path leads to (a stable name under
 // /dev/serial/by-id and the ttyUSB0 it points to are one port), or a socket's host and port.
@@ -40,6 +32,25 @@ QString sameDeviceKey(const QString &device) {
 bool outputLost = false;
 
 } // namespace
+
+std::optional<qint64> number(const QString &text, qint64 lowest, qint64 highest) {
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }) ||
+        value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<qint64> number(const QCommandLineParser &parser, const QString &name, qint64 lowest, qint64 highest) {
+    return number(parser.value(name), lowest, highest);
+}
+
+std::optional<int> lineSpeed(const QString &text) {
+    if (text == QLatin1String("9600") || text == QLatin1String("19200"))
+        return text.toInt();
+    return std::nullopt;
+}
 
 void print(const QByteArray &text) {
     if (text.isEmpty())
@@ -111,12 +122,12 @@ std::variant<Line, QString> resolveLine(const QCommandLineParser &parser, const 
     for (const QString &port : given) {
         if (port.isEmpty())
             return QStringLiteral("--port needs a value");
-        if (const auto number = portNumber(port)) {
-            if (!speed::isUsablePort(*number))
+        if (const auto given = number(port, 0, std::numeric_limits<int>::max())) {
+            if (!speed::isUsablePort(int(*given)))
                 return QStringLiteral("port number %1 is out of range: use 1 to 15, a device path or "
                                       "socket://host:port")
                     .arg(port);
-            line.ports.append({port, portDeviceName(*number, store)});
+            line.ports.append({port, portDeviceName(int(*given), store)});
         } else {
             if (isSocketDevice(port) && !socketAddress(port))
                 return QStringLiteral("\"%1\" is not a socket://host:port address (a host, and a port 1 to 65535)")
@@ -135,12 +146,10 @@ std::variant<Line, QString> resolveLine(const QCommandLineParser &parser, const 
 
     if (parser.isSet(baudOption)) {
         const QString rate = parser.value(baudOption);
-        if (rate == QLatin1String("9600"))
-            line.settings = speed::portSettingsFor(speed::code9600);
-        else if (rate == QLatin1String("19200"))
-            line.settings = speed::portSettingsFor(speed::code19200);
-        else
+        const auto bits = lineSpeed(rate);
+        if (!bits)
             return QStringLiteral("--baud must be 9600 or 19200, not \"%1\"").arg(rate);
+        line.settings = speed::portSettingsFor(*bits == 9600 ? speed::code9600 : speed::code19200);
     } else {
         line.settings = speed::portSettingsFor(storedBaudCode(store));
     }

@@ -31,6 +31,15 @@ void addLineOptions(QCommandLineParser &parser, bool onePortOnly = false);
 // exitUsage with the parser's complaint on stderr), or nothing when the program goes on.
 std::optional<int> parse(QCommandLineParser &parser, const QStringList &arguments);
 
+// The option kinds every console program parses alike.
+// A whole number from `lowest` to `highest`, written in decimal digits (a count, a time in
+// seconds or milliseconds, a TCP port); nothing for anything else.
+std::optional<qint64> number(const QString &text, qint64 lowest, qint64 highest);
+// The same for the value of option `name`.
+std::optional<qint64> number(const QCommandLineParser &parser, const QString &name, qint64 lowest, qint64 highest);
+// A line speed the projector knows, 9600 or 19200; nothing for anything else.
+std::optional<int> lineSpeed(const QString &text);
+
 // Prints "<program>: <message>" on stderr.
 void complain(const QString &message);
 

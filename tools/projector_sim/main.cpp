@@ -3,6 +3,7 @@
 
 #include "simulator.h"
 
+#include "CommandLine.h"
 #include "Termination.h"
 
 #include <QCommandLineParser>
@@ -18,9 +19,8 @@
 namespace {
 
 std::optional<qint64> parseCount(const QCommandLineParser &parser, const QString &name, qint64 max) {
-    bool ok = false;
-    const qint64 value = parser.value(name).toLongLong(&ok);
-    if (!ok || value < 0 || value > max) {
+    const auto value = cli::number(parser, name, 0, max);
+    if (!value) {
         std::fprintf(stderr, "tavo-projector-sim: --%s needs a number from 0 to %lld\n", qPrintable(name),
                      static_cast<long long>(max));
         return std::nullopt;
@@ -126,10 +126,10 @@ int main(int argc, char *argv[]) {
     const auto cooldown = parseCount(parser, QStringLiteral("cooldown"), std::numeric_limits<int>::max());
     const auto lampHours = parseCount(parser, QStringLiteral("lamp-hours"), 99999);
     const auto replyDelay = parseCount(parser, QStringLiteral("reply-delay"), std::numeric_limits<int>::max());
-    const auto baud = parseCount(parser, QStringLiteral("baud"), 19200);
-    if (!warmup || !cooldown || !lampHours || !replyDelay || !baud)
+    if (!warmup || !cooldown || !lampHours || !replyDelay)
         return 2;
-    if (*baud != 9600 && *baud != 19200) {
+    const auto baud = cli::lineSpeed(parser.value(QStringLiteral("baud")));
+    if (!baud) {
         std::fprintf(stderr, "tavo-projector-sim: --baud must be 9600 or 19200\n");
         return 2;
     }

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -55,11 +56,8 @@ void addOptions(QCommandLineParser &parser) {
 std::optional<int> timeoutFrom(const QCommandLineParser &parser) {
     if (!parser.isSet(timeoutOption))
         return defaultTimeoutMs;
-    bool ok = false;
-    const int ms = parser.value(timeoutOption).toInt(&ok);
-    if (!ok || ms <= 0)
-        return std::nullopt;
-    return ms;
+    const auto ms = cli::number(parser, timeoutOption, 1, std::numeric_limits<int>::max());
+    return ms ? std::optional<int>(int(*ms)) : std::nullopt;
 }
 
 int listPorts(const SettingsStore &store) {

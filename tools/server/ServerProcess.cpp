@@ -1,0 +1,71 @@
+#include "ServerProcess.h"
+
+#include "ProjectorServer.h"
+
+#include "host/PortDirectory.h"
+#include "host/PortHolder.h"
+
+#include <QFile>
+#include <QJsonObject>
+
+#include <cstdio>
+#include <sys/resource.h>
+
+void logLine(const QString &line) {
+    std::fprintf(stderr, "%s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+void raiseFileLimit(const ServerOptions &options) {
+    // Each connection taking lines holds two descriptors.
+    const int needed = 2 * (options.pjlinkConnections.total + options.lineConnections.total) +
+                       options.httpConnections.total + 64;
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return;
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < rlim_t(needed))
+        logLine(QStringLiteral("warning: %1 files may be open at once, and the connection caps may need %2: "
+                               "lower the caps or raise the limit")
+                    .arg(qulonglong(files.rlim_cur))
+                    .arg(needed));
+}
+
+void announceStart(const ProjectorServer &projector, const StartOptions &start, const QString &device) {
+    const ServerOptions &server = start.server;
+    logLine(QStringLiteral("projector on %1")
+                .arg(isSocketDevice(device) ? device
+                                            : QStringLiteral("%1 at %2 bit/s")
+                                                  .arg(device, start.lineSettings.section(QLatin1Char(','), 0, 0))));
+    const auto announce = [&](const QString &frontEnd, const QString &what) {
+        if (const QString at = projector.address(frontEnd); !at.isEmpty())
+            logLine(QStringLiteral("listening on %1 for %2").arg(at, what));
+    };
+    const auto onOff = [](const QByteArray &password) {
+        return password.isEmpty() ? QStringLiteral("off") : QStringLiteral("on");
+    };
+    announce(QStringLiteral("pjlink"),
+             QStringLiteral("PJLink class 1, authentication %1").arg(onOff(server.pjlinkSession.password)));
+    announce(QStringLiteral("line"), QStringLiteral("the projector's own commands"));
+    announce(QStringLiteral("http"), QStringLiteral("HTTP (control page, API, events, metrics), password %1")
+                                         .arg(onOff(server.httpRules.password)));
+    if (server.pjlink && !server.pjlink->address.isLoopback() && server.pjlinkSession.password.isEmpty())
+        logLine(QStringLiteral("warning: no PJLink password, and %1 is reachable from other machines: anyone who can "
+                               "reach it can work the projector")
+                    .arg(projector.address(QStringLiteral("pjlink"))));
+}
+
+ServerRecord::ServerRecord(const ProjectorServer &projector, const QString &device) {
+    if (isSocketDevice(device))
+        return;
+    QJsonObject listeners;
+    for (const char *frontEnd : {"line", "pjlink", "http"})
+        listeners.insert(QLatin1String(frontEnd), projector.address(QLatin1String(frontEnd)));
+    m_file = writeServerRecord(device, listeners);
+}
+
+ServerRecord::~ServerRecord() {
+    if (!m_file.isEmpty())
+        QFile::remove(m_file);
+}

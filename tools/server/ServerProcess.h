@@ -1,0 +1,34 @@
+#pragma once
+
+// What the program does around the server: the open-files limit its caps need, the record
+// the panel reads to reach a projector whose port the server holds, and the lines that say
+// where it listens.
+
+#include "Options.h"
+
+#include <QString>
+
+class ProjectorServer;
+
+// One line for the log, on stderr.
+void logLine(const QString &line);
+
+// Takes all the open files the system allows, and warns when the connection caps may need more.
+void raiseFileLimit(const ServerOptions &options);
+
+// Says what the server works and where each front end listens, and warns of a PJLink front end
+// open to other machines without a password.
+void announceStart(const ProjectorServer &projector, const StartOptions &start, const QString &device);
+
+// The record of this server's listeners for `device` (nothing for a socket:// device), written
+// by the constructor and removed by the destructor.
+class ServerRecord {
+public:
+    ServerRecord(const ProjectorServer &projector, const QString &device);
+    ~ServerRecord();
+    ServerRecord(const ServerRecord &) = delete;
+    ServerRecord &operator=(const ServerRecord &) = delete;
+
+private:
+    QString m_file;
+};
