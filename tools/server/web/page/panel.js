@@ -163,7 +163,7 @@
   }
 
   function arrowButton(button, node) {
-    node.append(arrow(button.arrow));
+    node.append(arrow(button.arrow), make('span', 'mark'));
     node.addEventListener('pointerdown', (event) => {
       if (event.button !== 0) return; // the primary button, a finger or a pen only
       event.preventDefault(); // no text selection, no focus steal mid-hold
@@ -320,16 +320,16 @@
       if (button.action === 'power-off') powerOff = node;
     }
     // The phases in words beside the power buttons, the lamp mode in the lamp's card.
-    const reading = (card, id, label) => {
+    const reading = (card, id, label, unread = 'not read yet') => {
       if (!card) return;
-      const shown = make('span', 'reading', `${label}: `);
-      const value = make('strong', '', 'not read yet');
+      const shown = make('span', 'reading', label ? `${label}: ` : '');
+      const value = make('strong', '', unread);
       value.id = id;
       shown.append(value);
       card.querySelector('h2').append(shown);
     };
     reading(cards.get('Power'), 'phase', 'Now');
-    reading(cards.get('Lamp'), 'lamp-mode', 'Mode');
+    reading(cards.get('Lamp'), 'lamp-mode', '', 'mode not read yet'); // the words say what they are: "Lamp Mode is Normal"
     reading(cards.get('Input'), 'input', 'Now');
   }
 
@@ -430,6 +430,7 @@
         pressing.clear();
         holdLatest();
         for (const node of document.querySelectorAll('.key.pressed')) node.classList.remove('pressed');
+        mark(document.querySelector(`.key[data-action="${CSS.escape(String(event.action))}"]`), 'refused');
         if (/password/i.test(event.error)) needsPassword(`${event.action}: refused`);
         else complain(`${event.action}: ${event.error}`);
         say(`${event.action}: ${event.error}`);
