@@ -6,11 +6,14 @@
 //   const { launch } = require('./engines');
 //   const browser = await launch('chromium' | 'firefox' | 'webkit', workDir);
 //   browser.engine, browser.version        'webkit', '2.50.6' ...
-//   browser.lacks.touch                    why the engine cannot do it here, or undefined
+//   browser.lacks.touch                    why press() cannot put a finger down, or undefined
+//   browser.lacks.touchScreen              why a page opened with touch is not told so (its
+//                                          (pointer: coarse) rules do not apply), or undefined
 //   const page = await browser.open(url, { width, height, touch, init });
 //       width x height is the page's viewport in CSS pixels. touch: the page is on a touch
-//       screen and press() puts a finger down. init: a function run in the page before its
-//       own scripts (WebKit: right after the load, WebDriver has no earlier hook).
+//       screen (see lacks.touchScreen) and press() puts a finger down (see lacks.touch). init: a
+//       function run in the page's window before the page's own scripts; what it sets up goes
+//       on window, not on document (WebKit runs it in the window before the page is loaded).
 //   await page.click(selector)             waits for the element, scrolls to it, clicks it
 //   await page.press(selector)             mouse button (or finger) down on it, and held
 //   await page.release()                   ... and up again
@@ -165,7 +168,10 @@ async function launchPuppeteer(engine, workDir) {
   return {
     engine,
     version,
-    lacks: {},
+    lacks: engine === 'chromium' ? {} : {
+      touchScreen: 'Firefox cannot be told a page is on a touch screen over WebDriver BiDi: ' +
+        '(pointer: coarse) does not match and navigator.maxTouchPoints stays 0 (its touch input works)',
+    },
     async open(url, { width = 1280, height = 900, touch = false, init } = {}) {
       const page = await browser.newPage();
       const wrapped = new PuppeteerPage(page, touch);
@@ -191,9 +197,15 @@ function freePort() {
   });
 }
 
+// Whatever this process started goes with it, however the test ends.
+const children = new Set();
+process.on('exit', () => children.forEach((child) => child.kill('SIGKILL')));
+
 // Starts a program and resolves once `ready` (given the output so far) is true.
 function startProgram(file, args, env, ready) {
   const child = spawn(file, args, { stdio: ['ignore', 'pipe', 'pipe'], env });
+  children.add(child);
+  child.on('exit', () => children.delete(child));
   let output = '';
   const started = new Promise((resolve, reject) => {
     const look = (chunk) => {
@@ -247,24 +259,18 @@ class WebDriverPage extends Page {
     await this.driver.findElement(By.css(selector)).click();
   }
 
-  pointer() {
-    const { Origin, Button } = require('selenium-webdriver/lib/input');
-    const actions = this.driver.actions({ async: true });
-    if (!this.touch) return { actions, Origin, Button };
-    throw new Error(this.browser.lacks.touch);
-  }
-
+  // The mouse, on a touch page too (see lacks.touch).
   async press(selector) {
     await this.front();
     const { x, y } = await this.centre(selector);
-    const { actions, Origin, Button } = this.pointer();
-    await actions.move({ x, y, origin: Origin.VIEWPORT }).press(Button.LEFT).perform();
+    const { Origin, Button } = require('selenium-webdriver/lib/input');
+    await this.driver.actions({ async: true }).move({ x, y, origin: Origin.VIEWPORT }).press(Button.LEFT).perform();
   }
 
   async release() {
     await this.front();
-    const { actions, Button } = this.pointer();
-    await actions.release(Button.LEFT).perform();
+    const { Button } = require('selenium-webdriver/lib/input');
+    await this.driver.actions({ async: true }).release(Button.LEFT).perform();
   }
 
   async key(name) {
@@ -288,15 +294,15 @@ class WebDriverPage extends Page {
   async close() {
     await this.front();
     await this.driver.close();
-    this.browser.current = null;
-    this.browser.pages.delete(this.handle);
+    this.browser.current = this.browser.opener;
+    await this.driver.switchTo().window(this.browser.opener);
   }
 }
 
 async function launchWebKit(workDir) {
   const { Builder } = require('selenium-webdriver');
   const xvfb = startProgram('/usr/bin/Xvfb', ['-displayfd', '1', '-screen', '0', '1600x1200x24', '-nolisten', 'tcp'],
-    process.env, (output) => output.match(/^(\d+)\n/));
+    process.env, (output) => output.match(/^(\d+)\n/m));
   const [, display] = await xvfb.started;
   // MiniBrowser's toolbar, shrunk to nothing by a GTK style sheet of the test's own, so that
   // its window can be as narrow as a phone (the toolbar keeps it 447 px wide at least).
@@ -305,7 +311,12 @@ async function launchWebKit(workDir) {
   fs.writeFileSync(path.join(config, 'gtk-3.0', 'gtk.css'),
     '* { font-size: 1px; min-width: 0; min-height: 0; padding: 0; margin: 0; border-width: 0; ' +
     '-gtk-icon-transform: scale(0.1); }\n');
-  const env = { ...process.env, DISPLAY: `:${display}`, XDG_RUNTIME_DIR: workDir, XDG_CONFIG_HOME: config };
+  // Drawn without accelerated compositing: on Xvfb that is GL in software, which costs the
+  // page's own timers hundreds of milliseconds on a busy machine. Layout and events are the same.
+  const env = {
+    ...process.env, DISPLAY: `:${display}`, XDG_RUNTIME_DIR: workDir, XDG_CONFIG_HOME: config,
+    WEBKIT_DISABLE_COMPOSITING_MODE: '1',
+  };
   let driverProgram;
   try {
     const port = await freePort();
@@ -315,38 +326,51 @@ async function launchWebKit(workDir) {
     const driver = await new Builder().usingServer(server).withCapabilities({
       browserName: 'MiniBrowser',
       unhandledPromptBehavior: 'dismiss and notify',
-      'webkitgtk:browserOptions': { binary: binaries.miniBrowser, args: ['--automation'] },
+      'webkitgtk:browserOptions': { binary: binaries.miniBrowser, args: ['--automation', '--javascript-can-open-windows-automatically=true'] },
     }).build();
     const capabilities = await driver.getCapabilities();
     const browser = {
       engine: 'webkit',
       version: capabilities.get('browserVersion'),
       lacks: {
-        touch: "WebKitWebDriver has no touch input on Linux; iOS Safari's touch is not tested here",
+        touch: "WebKitWebDriver on Linux delivers touch actions as mouse events, so press() holds the mouse; " +
+          "iOS Safari's touch is not tested",
+        touchScreen: 'WebKitGTK cannot be told it is on a touch screen: (pointer: coarse) never matches ' +
+          'under WebDriver on Linux, unlike on an iPhone',
       },
       driver,
-      pages: new Set(),
-      current: await driver.getWindowHandle(),
-      fresh: true, // the session's first window is still unused
+      opener: await driver.getWindowHandle(),
+      current: null,
+      // Each page is a window opened by the session's first one, which stays on an address of
+      // the page's origin (a 404 there, which has no CSP). init goes into the new window before
+      // it loads the page: a window that goes from its first blank document to a page of the
+      // same origin keeps its Window object, so what init puts on window is there for the
+      // page's scripts (what it puts on the blank document is not).
       async open(url, { width = 1280, height = 900, touch = false, init } = {}) {
-        if (!this.fresh) {
-          await driver.switchTo().newWindow('window');
-          this.current = await driver.getWindowHandle();
-        }
-        this.fresh = false;
-        const page = new WebDriverPage(this, this.current, touch);
-        this.pages.add(this.current);
+        await driver.switchTo().window(this.opener);
+        this.current = this.opener;
+        const origin = new URL(url).origin;
+        if ((await driver.getCurrentUrl()).indexOf(`${origin}/`) !== 0) await driver.get(`${origin}/.engines-opener`);
+        const before = await driver.getAllWindowHandles();
+        const opened = await driver.executeScript(`
+          const page = window.open(arguments[0], '_blank', arguments[1]);
+          if (!page) return 'the window was not opened';
+          try { if (arguments[2]) page.eval('(' + arguments[2] + ')()'); } catch (error) { return String(error); }
+          return 'opened';`, url, `popup,width=${width},height=${height}`, init ? `${init}` : '');
+        if (opened !== 'opened') throw new Error(`WebKit: ${opened}`);
+        const handle = await poll('the new window', async () =>
+          (await driver.getAllWindowHandles()).find((each) => !before.includes(each)));
+        const page = new WebDriverPage(this, handle, touch);
+        await page.front();
         // The window's size is the viewport's plus whatever the browser draws around it.
         const window = driver.manage().window();
-        await window.setRect({ width, height });
         for (let i = 0; i < 3; i += 1) {
           const inner = await page.evaluate(() => [window.innerWidth, window.innerHeight]);
           if (inner[0] === width && inner[1] === height) break;
           const rect = await window.getRect();
           await window.setRect({ width: rect.width + width - inner[0], height: rect.height + height - inner[1] });
         }
-        await driver.get(url);
-        if (init) await page.evaluate(init);
+        await page.waitFor((address) => location.href === address && document.readyState === 'complete', url);
         return page;
       },
       async close() {
