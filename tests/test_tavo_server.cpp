@@ -227,7 +227,7 @@ private slots:
         port.setPortOpen(true);
         ProjectorLine line(port, 200);
         Readings readings;
-        LineQueue queue(line, readings, {3, 64, 1000});
+        LineQueue queue(line, readings, {3, 64, 1000, 4, 5});
         QStringList answers;
         const auto request = [&](const char *command, const QString &tag) {
             LineRequest r;
@@ -235,28 +235,44 @@ private slots:
             r.done = [&answers, tag](const QList<LineExchange> &done) { answers << tag + "=" + done.value(0).reply; };
             return r;
         };
+        const auto none = LineQueue::Refusal::none;
+        const auto poll = queue.addClient("poll", "poll", {}, LineQueue::Priority::background);
+        QVERIFY(queue.submit(poll, request("CR6", "poll")) == none);
+        // Two connections from one address share its room and its turns.
+        const QHostAddress remote("192.0.2.7");
+        const auto first = queue.addClient("pjlink", "first", remote);
+        const auto second = queue.addClient("pjlink", "second", remote);
+        QVERIFY(queue.submit(first, request("C1A", "C1A")) == none);
+        QVERIFY(queue.submit(first, request("C1B", "C1B")) == none);
+        QVERIFY(queue.submit(second, request("C2A", "C2A")) == none);
+        QVERIFY(queue.submit(second, request("CR6", "read")) == none);
+        QVERIFY(queue.submit(queue.addClient("pjlink", "third", remote), request("C3A", "")) ==
+                LineQueue::Refusal::clientFull);
+        const auto other = queue.addClient("pjlink", "other", QHostAddress("192.0.2.8"));
+        QVERIFY(queue.submit(other, request("CR0", "first")) == none);
+        // PJLink's share is full; the line front end still has room.
+        QVERIFY(queue.submit(queue.addClient("pjlink", "late"), request("CR1", "")) == LineQueue::Refusal::queueFull);
         const auto greedy = queue.addClient("line", "greedy");
-        const auto other = queue.addClient("pjlink", "other");
-        const auto poll = queue.addClient("poll", "poll", LineQueue::Priority::background);
-        QVERIFY(queue.submit(poll, request("CR6", "poll")) == LineQueue::Refusal::none);
         for (const char *command : {"C0A", "C0B", "C0C"})
-            QVERIFY(queue.submit(greedy, request(command, command)) == LineQueue::Refusal::none);
+            QVERIFY(queue.submit(greedy, request(command, command)) == none);
         QVERIFY(queue.submit(greedy, request("C0D", "C0D")) == LineQueue::Refusal::clientFull);
-        QVERIFY(queue.submit(other, request("CR0", "first")) == LineQueue::Refusal::none);
         // A second client asking the same waits for the same exchange.
         const auto same = queue.addClient("http", "same");
-        QVERIFY(queue.submit(same, request("CR0", "second")) == LineQueue::Refusal::none);
+        QVERIFY(queue.submit(same, request("CR0", "second")) == none);
 
-        const QList<QByteArray> replies{"\x06", "80\r", "\x06", "\x06", "025.0 026.0 025.5\r"};
+        const QList<QByteArray> replies{"\x06", "\x06", "024.0 025.0 024.5\r", "80\r",
+                                        "\x06", "\x06", "\x06", "\x06", "025.0 026.0 025.5\r"};
         for (const QByteArray &reply : replies) {
             const qsizetype before = port.written.size();
             QVERIFY(waitUntil([&] { return port.written.size() > before; }));
             port.receive(reply);
         }
-        // Each client one request in turn; the poll when nobody else waits.
-        QCOMPARE(port.written, QByteArray("C0A\rCR0\rC0B\rC0C\rCR6\r"));
-        QVERIFY(waitUntil([&] { return answers.size() == 6; }));
-        QCOMPARE(answers.mid(0, 3), (QStringList{"C0A=\x06", "first=80\r", "second=80\r"}));
+        // Front ends in turn, addresses within PJLink in turn, connections within an address
+        // in turn; the poll, waiting, before any front end's second turn.
+        QCOMPARE(port.written, QByteArray("C1A\rC0A\rCR6\rCR0\rC0B\rC2A\rC0C\rC1B\rCR6\r"));
+        QVERIFY(waitUntil([&] { return answers.size() == 10; }));
+        QCOMPARE(answers.mid(0, 5), (QStringList{"C1A=\x06", "C0A=\x06", "poll=024.0 025.0 024.5\r", "first=80\r",
+                                                 "second=80\r"}));
 
         // The temperatures just read answer their query from memory, the power state read
         // before the set commands does not; a set command makes every reading stale.
@@ -264,7 +280,7 @@ private slots:
         QVERIFY(queue.submit(other, request("CR6", "remembered")) == LineQueue::Refusal::none);
         QVERIFY(waitUntil([&] { return answers.size() == 1; }));
         QCOMPARE(answers, QStringList{"remembered=025.0 026.0 025.5\r"});
-        QCOMPARE(port.written.count('\r'), 5);
+        QCOMPARE(port.written.count('\r'), 9);
         QVERIFY(queue.submit(other, request("CR0", "stale")) == LineQueue::Refusal::none);
         QVERIFY(waitUntil([&] { return port.written.endsWith("CR6\rCR0\r"); }));
         port.receive("80\r");
@@ -415,7 +431,8 @@ private slots:
         power.clear(); // silence: the reply timeout passes
         QCOMPARE(client.ask("%1POWR ?"), QByteArray("%1POWR=ERR4"));
 
-        // 64 requests on the line and waiting; the rest are refused at once.
+        // PJLink's share of the queue, 16 requests on the line and waiting; the rest are
+        // refused at once.
         power = "80";
         QVERIFY(waitUntil([&] { return !rig.server->queue().line().holdingBack(); }));
         const auto crowdAsks = [&](int count, const QByteArray &command) {
@@ -434,12 +451,12 @@ private slots:
             return std::count_if(crowd.begin(), crowd.end(), [&](auto &one) { return one->received == answer; });
         };
         {
-            const auto crowd = crowdAsks(70, "%1POWR 1");
-            QVERIFY(waitUntil([&] { return answered(crowd, "%1POWR=ERR3\r") == 6; }));
+            const auto crowd = crowdAsks(20, "%1POWR 1");
+            QVERIFY(waitUntil([&] { return answered(crowd, "%1POWR=ERR3\r") == 4; }));
             QVERIFY(waitUntil([&] { return projector.heard.size() == 1; }));
             projector.release();
-            QVERIFY(waitUntil([&] { return answered(crowd, "%1POWR=OK\r") == 64; }, 10000));
-            QCOMPARE(projector.heard.count("C00"), 64); // set commands are never merged
+            QVERIFY(waitUntil([&] { return answered(crowd, "%1POWR=OK\r") == 16; }, 10000));
+            QCOMPARE(projector.heard.count("C00"), 16); // set commands are never merged
         }
         { // the same query asked 41 times at once: those waiting share one exchange
             const auto crowd = crowdAsks(41, "%1POWR ?");
@@ -495,6 +512,47 @@ private slots:
         QCOMPARE(projector.mostUnanswered, 1);
         qInfo("50 clients x 20 queries: %.2f s, %.0f queries/s, %lld commands on the line", seconds, 1000 / seconds,
               qlonglong(projector.heard.size()));
+    }
+
+    // 120 PJLink connections set the input over and over: PJLink's share of the queue fills
+    // and the rest are refused, yet an HTTP command gets its turn and the poll its rounds.
+    void aFloodOnOneFrontEndLeavesTheOthersTheirTurn() {
+        Simulator sim({"--pace"});
+        ServerRig rig(sim.device, [](ServerOptions &options) {
+            options.http = ListenAddress{QHostAddress::LocalHost, 0};
+            options.pollSeconds = 1;
+        });
+        int pollRounds = 0;
+        QObject::connect(&rig.server->queue(), &LineQueue::exchanged, &rig.server->queue(),
+                         [&](const LineExchange &exchange, const QString &frontEnd) {
+                             pollRounds += frontEnd == "poll" && exchange.command == "CR3";
+                         });
+        std::vector<std::unique_ptr<Client>> flood;
+        int answers = 0;
+        for (int i = 0; i < 120; ++i) {
+            Client &client = *flood.emplace_back(std::make_unique<Client>(rig.portOf("pjlink")));
+            QObject::connect(&client.socket, &QTcpSocket::readyRead, &client.socket, [&] {
+                for (qsizetype end; (end = client.received.indexOf('\r')) >= 0; client.received.remove(0, end + 1)) {
+                    answers += client.received.startsWith("%1INPT=");
+                    client.socket.write("%1INPT 31\r");
+                }
+            });
+        }
+        QVERIFY(waitUntil([&] { return answers > 1000; }, 20000));
+        const int roundsBefore = pollRounds;
+
+        QNetworkAccessManager web;
+        QNetworkRequest post(QUrl(QStringLiteral("http://127.0.0.1:%1/api/commands").arg(rig.portOf("http"))));
+        post.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+        QNetworkReply *reply = web.post(post, R"({"command": "freeze-on"})");
+        QVERIFY(waitUntil([&] { return reply->isFinished(); }, 20000));
+        QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+        QCOMPARE(QJsonDocument::fromJson(reply->readAll()).object()["command"].toString(), QString("C43"));
+        reply->deleteLater();
+
+        QVERIFY(waitUntil([&] { return pollRounds >= roundsBefore + 2; }, 20000));
+        const int answersBefore = answers;
+        QVERIFY(waitUntil([&] { return answers > answersBefore + 100; })); // the flood goes on
     }
 
     void hostileInputLeavesTheServerServing() {

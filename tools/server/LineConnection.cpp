@@ -12,7 +12,8 @@
 
 LineConnection::LineConnection(QTcpSocket *socket, const LineLimits &limits, QObject *parent)
     : QObject(parent), m_socket(socket), m_limits(limits),
-      m_peer(endpointName(socket->peerAddress(), socket->peerPort())), m_splitter(limits.longestLine) {
+      m_peer(endpointName(socket->peerAddress(), socket->peerPort())), m_address(plainAddress(socket->peerAddress())),
+      m_splitter(limits.longestLine) {
     socket->setParent(this);
     // Bytes beyond this stay with the kernel (and the client) until the lines before them
     // are answered.

@@ -3,6 +3,7 @@
 #include "LineSplitter.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QTimer>
 
@@ -33,6 +34,8 @@ public:
 
     // "192.0.2.7:50312", for the log.
     const QString &peer() const { return m_peer; }
+    // The client's address, an IPv4 one as itself.
+    const QHostAddress &address() const { return m_address; }
 
     // Starts reading; call once the receiver of lineReceived() is connected.
     void start();
@@ -64,6 +67,7 @@ private:
     QTcpSocket *m_socket;
     LineLimits m_limits;
     QString m_peer;
+    QHostAddress m_address;
     LineSplitter m_splitter;
     bool m_busy = false;    // a line is out, not yet done
     bool m_closing = false;

@@ -17,7 +17,7 @@ void LineFrontEnd::accept() {
     const LineLimits limits{longestCommand, 0, 5000, 64 * 1024};
     while (QTcpSocket *socket = m_listener.nextPendingConnection()) {
         auto *connection = new LineConnection(socket, limits, this);
-        const LineQueue::ClientId client = m_queue.addClient(QStringLiteral("line"), connection->peer());
+        const LineQueue::ClientId client = m_queue.addClient(QStringLiteral("line"), connection->peer(), connection->address());
         connect(connection, &QObject::destroyed, this, [this, client] { m_queue.removeClient(client); });
         connect(connection, &LineConnection::event, this,
                 [this](const QString &line) { emit event(QStringLiteral("line: %1").arg(line)); });

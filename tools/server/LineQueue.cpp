@@ -1,5 +1,6 @@
 #include "LineQueue.h"
 
+#include "Listener.h"
 #include "Readings.h"
 
 #include "exchange/ReplyReading.h"
@@ -27,14 +28,95 @@ LineQueue::LineQueue(ProjectorLine &line, Readings &readings, Limits limits, QOb
 
 LineQueue::~LineQueue() = default;
 
-LineQueue::ClientId LineQueue::addClient(const QString &frontEnd, const QString &name, Priority priority) {
+LineQueue::ClientId LineQueue::addClient(const QString &frontEnd, const QString &name, const QHostAddress &address,
+                                         Priority priority) {
     const ClientId id = m_nextId++;
-    m_clients.emplace(id, Client{frontEnd, name, priority, {}, 0, false});
+    const QHostAddress plain = plainAddress(address);
+    const bool byAddress = !plain.isNull() && !plain.isLoopback();
+    // On loopback every connection is someone of its own: this machine's users, or a proxy
+    // in front of many.
+    const QString share = byAddress ? plain.toString() : QStringLiteral("#%1").arg(id);
+    m_clients.emplace(id, Client{frontEnd, name, share, byAddress, priority, {}, 0, false});
     return id;
 }
 
-std::deque<LineQueue::ClientId> &LineQueue::turnsOf(const Client &client) {
-    return client.priority == Priority::background ? m_background : m_turns;
+void LineQueue::enqueueTurn(ClientId id, const Client &client) {
+    if (client.priority == Priority::background) {
+        if (m_background.empty())
+            m_servedSinceDue.clear();
+        m_background.push_back(id);
+        return;
+    }
+    FrontEnd &frontEnd = m_frontEnds[client.frontEnd];
+    Share &share = frontEnd.shares[client.share];
+    if (share.turns.empty()) {
+        if (frontEnd.turns.empty())
+            m_turns.push_back(client.frontEnd);
+        frontEnd.turns.push_back(client.share);
+    }
+    share.turns.push_back(id);
+}
+
+void LineQueue::dropTurn(ClientId id, const Client &client) {
+    if (client.priority == Priority::background) {
+        std::erase(m_background, id);
+        return;
+    }
+    FrontEnd &frontEnd = m_frontEnds[client.frontEnd];
+    Share &share = frontEnd.shares[client.share];
+    std::erase(share.turns, id);
+    if (share.turns.empty())
+        std::erase(frontEnd.turns, client.share);
+    if (frontEnd.turns.empty())
+        std::erase(m_turns, client.frontEnd);
+    if (share.turns.empty() && share.load == 0)
+        frontEnd.shares.erase(client.share);
+}
+
+std::optional<LineQueue::ClientId> LineQueue::nextTurn() {
+    const bool pollDue = !m_background.empty();
+    if (pollDue && (m_turns.empty() || m_servedSinceDue.contains(m_turns.front()))) {
+        const ClientId id = m_background.front();
+        m_background.pop_front();
+        return id;
+    }
+    if (m_turns.empty())
+        return std::nullopt;
+    const QString name = m_turns.front();
+    m_turns.pop_front();
+    FrontEnd &frontEnd = m_frontEnds[name];
+    const QString shareKey = frontEnd.turns.front();
+    frontEnd.turns.pop_front();
+    Share &share = frontEnd.shares[shareKey];
+    const ClientId id = share.turns.front();
+    share.turns.pop_front();
+    // The rest of the share, the front end and the queue go on in turn; start() puts this
+    // client behind them when it has more.
+    if (!share.turns.empty())
+        frontEnd.turns.push_back(shareKey);
+    if (!frontEnd.turns.empty())
+        m_turns.push_back(name);
+    if (pollDue)
+        m_servedSinceDue.insert(name);
+    return id;
+}
+
+void LineQueue::dropped(Client &client, qsizetype jobs) {
+    m_waiting -= jobs;
+    client.outstanding -= int(jobs);
+    if (client.priority == Priority::normal)
+        unload(client.frontEnd, client.share, jobs);
+}
+
+void LineQueue::unload(const QString &frontEndName, const QString &shareKey, qsizetype jobs) {
+    FrontEnd &frontEnd = m_frontEnds[frontEndName];
+    frontEnd.load -= jobs;
+    const auto share = frontEnd.shares.find(shareKey);
+    if (share == frontEnd.shares.end())
+        return;
+    share->second.load -= jobs;
+    if (share->second.load <= 0 && share->second.turns.empty())
+        frontEnd.shares.erase(share);
 }
 
 void LineQueue::removeClient(ClientId id) {
@@ -45,11 +127,8 @@ void LineQueue::removeClient(ClientId id) {
     client.gone = true;
     // Asking changes nothing, so a question nobody waits for is not asked, unless another
     // client waits for the same answer.
-    const auto before = client.waiting.size();
-    std::erase_if(client.waiting,
-                  [](const Job &job) { return queriesOnly(job.request) && job.followers.empty(); });
-    m_waiting -= qsizetype(before - client.waiting.size());
-    client.outstanding -= int(before - client.waiting.size());
+    dropped(client, qsizetype(std::erase_if(
+                        client.waiting, [](const Job &job) { return queriesOnly(job.request) && job.followers.empty(); })));
     // Nor is it told of the answers it was to share.
     const auto unfollow = [&](Job &job) {
         client.outstanding -=
@@ -61,7 +140,7 @@ void LineQueue::removeClient(ClientId id) {
     if (m_current)
         unfollow(m_current->job);
     if (client.waiting.empty())
-        std::erase(turnsOf(client), id);
+        dropTurn(id, client);
     forgetIfDone(id);
     emit lengthChanged(length());
 }
@@ -71,12 +150,9 @@ void LineQueue::cancelWaiting(ClientId id) {
     if (found == m_clients.end())
         return;
     Client &client = found->second;
-    const auto before = client.waiting.size();
-    std::erase_if(client.waiting, [](const Job &job) { return job.followers.empty(); });
-    m_waiting -= qsizetype(before - client.waiting.size());
-    client.outstanding -= int(before - client.waiting.size());
+    dropped(client, qsizetype(std::erase_if(client.waiting, [](const Job &job) { return job.followers.empty(); })));
     if (client.waiting.empty())
-        std::erase(turnsOf(client), id);
+        dropTurn(id, client);
     emit lengthChanged(length());
 }
 
@@ -111,15 +187,26 @@ LineQueue::Refusal LineQueue::submit(ClientId id, LineRequest request) {
         if (joinWaiting(id, request))
             return Refusal::none;
     }
-    if (length() >= m_limits.total) {
-        emit refused(client.frontEnd, Refusal::queueFull);
-        return Refusal::queueFull;
+    const bool counted = client.priority == Priority::normal;
+    if (counted) {
+        FrontEnd &frontEnd = m_frontEnds[client.frontEnd];
+        const auto share = frontEnd.shares.find(client.share);
+        if (client.byAddress && share != frontEnd.shares.end() && share->second.load >= m_limits.perAddress) {
+            emit refused(client.frontEnd, Refusal::clientFull);
+            return Refusal::clientFull;
+        }
+        if (frontEnd.load >= m_limits.perFrontEnd || length() >= m_limits.total) {
+            emit refused(client.frontEnd, Refusal::queueFull);
+            return Refusal::queueFull;
+        }
+        ++frontEnd.load;
+        ++frontEnd.shares[client.share].load;
     }
     client.waiting.push_back(Job{std::move(request), {}});
     ++client.outstanding;
     ++m_waiting;
     if (client.waiting.size() == 1)
-        turnsOf(client).push_back(id);
+        enqueueTurn(id, client);
     emit lengthChanged(length());
     scheduleStart();
     return Refusal::none;
@@ -184,17 +271,16 @@ void LineQueue::start() {
     m_startQueued = false;
     if (m_current || m_opening)
         return;
-    std::deque<ClientId> &turns = !m_turns.empty() ? m_turns : m_background;
-    if (turns.empty())
+    const std::optional<ClientId> id = nextTurn();
+    if (!id)
         return;
-    const ClientId id = turns.front();
-    turns.pop_front();
-    Client &client = m_clients.at(id);
-    m_current = Current{id, std::move(client.waiting.front()), {}, 0};
+    Client &client = m_clients.at(*id);
+    m_current = Current{*id, client.priority == Priority::normal, client.frontEnd, client.share,
+                        std::move(client.waiting.front()), {}, 0};
     client.waiting.pop_front();
     --m_waiting;
     if (!client.waiting.empty())
-        turns.push_back(id); // its next request waits for everyone else's turn
+        enqueueTurn(*id, client); // its next request waits for everyone else's turn
     runNext();
 }
 
@@ -241,6 +327,8 @@ void LineQueue::commandDone(const LineExchange &exchange, bool fromLine) {
 void LineQueue::finishCurrent() {
     Current current = std::move(*m_current);
     m_current.reset();
+    if (current.counted)
+        unload(current.frontEnd, current.share, 1);
     const auto tell = [&](ClientId id, const std::function<void(const QList<LineExchange> &)> &done) {
         const auto found = m_clients.find(id);
         if (found == m_clients.end())

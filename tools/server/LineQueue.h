@@ -2,6 +2,7 @@
 
 #include "exchange/ProjectorLine.h"
 
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -9,7 +10,9 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -32,31 +35,43 @@ struct LineRequest {
 // The one queue of the projector line. Every front end's clients put their requests here;
 // one command is on the line at a time, and each reply goes to the request that sent it.
 //
-// Clients are served in turn, one request each, so a client with many requests waiting
-// holds another back by one request at most; background clients (the poll) are served only
-// when no one else waits. Each client may have a few requests waiting, and the queue as a
-// whole a bounded number. A request of queries alone is answered from the shared readings
-// when they are recent enough, and shares the exchange of an identical request already
-// waiting; commands that set anything never are, and make every reading stale.
+// Turns go round the front ends (PJLink, line, HTTP with the page, MQTT), one request each;
+// within a front end round its clients' shares (one per address beyond this machine, one per
+// connection on it), and within a share round its connections. So a flood on one front end,
+// or from one address, holds any other client back by one request per front end at most.
+// Each share, each front end and the queue as a whole hold a bounded number of requests,
+// and the front ends' shares together fit the queue: another front end's command always
+// finds room. The poll is served when no one else waits, and once its requests have come
+// (its period has passed) before any front end's second turn.
+//
+// A request of queries alone is answered from the shared readings when they are recent
+// enough, and shares the exchange of an identical request already waiting; commands that set
+// anything never are, and make every reading stale.
 class LineQueue : public QObject {
     Q_OBJECT
 public:
     using ClientId = quint64;
     enum class Priority { normal, background };
+    // clientFull: the connection's or its address's share; queueFull: the front end's share
+    // or the whole queue.
     enum class Refusal { none, clientFull, queueFull };
 
     struct Limits {
-        qsizetype perClient = 8; // requests waiting for one client
-        qsizetype total = 64;    // requests waiting in all, the one on the line included
-        int maxAgeMs = 1000;     // a reading younger than this answers its query
+        qsizetype perClient = 8;    // requests waiting for one connection
+        qsizetype total = 64;       // requests waiting in all, the one on the line included
+        int maxAgeMs = 1000;        // a reading younger than this answers its query
+        qsizetype perAddress = 8;   // for one address beyond this machine, on one front end
+        qsizetype perFrontEnd = 16; // for one front end, the one on the line included: 4 x 16 fit the total
     };
 
     LineQueue(ProjectorLine &line, Readings &readings, Limits limits, QObject *parent = nullptr);
     ~LineQueue() override;
 
     // `frontEnd` ("pjlink", "line", "http", "mqtt", "poll") and `name` (the client's address)
-    // go with every exchange the client causes.
-    ClientId addClient(const QString &frontEnd, const QString &name, Priority priority = Priority::normal);
+    // go with every exchange the client causes. Clients from one `address` beyond loopback
+    // share their turns and their room; a client on loopback, or without an address, has its own.
+    ClientId addClient(const QString &frontEnd, const QString &name, const QHostAddress &address = {},
+                       Priority priority = Priority::normal);
     // The client has gone: its waiting queries are dropped, its set commands still go out,
     // and nothing more is answered to it.
     void removeClient(ClientId client);
@@ -100,6 +115,8 @@ private:
     struct Client {
         QString frontEnd;
         QString name;
+        QString share; // whose turns and room it shares: its address, or itself
+        bool byAddress = false;
         Priority priority = Priority::normal;
         std::deque<Job> waiting;
         int outstanding = 0; // requests waiting, on the line, or following another's
@@ -107,9 +124,23 @@ private:
     };
     struct Current {
         ClientId client;
+        bool counted; // in its front end's and share's load
+        QString frontEnd;
+        QString share;
         Job job;
         QList<LineExchange> exchanges;
         qsizetype next = 0;
+    };
+    // Who is next, front end by front end, share by share. Each list holds only those with
+    // requests waiting, the next one first.
+    struct Share {
+        std::deque<ClientId> turns;
+        qsizetype load = 0; // requests waiting or on the line
+    };
+    struct FrontEnd {
+        std::deque<QString> turns;
+        std::map<QString, Share> shares;
+        qsizetype load = 0;
     };
 
     void scheduleStart();
@@ -121,15 +152,22 @@ private:
     bool joinWaiting(ClientId client, const LineRequest &request);
     void lineWorks(bool works, const QString &why);
     void forgetIfDone(ClientId client);
-    std::deque<ClientId> &turnsOf(const Client &client);
+    void enqueueTurn(ClientId id, const Client &client);
+    void dropTurn(ClientId id, const Client &client);
+    std::optional<ClientId> nextTurn();
+    void dropped(Client &client, qsizetype jobs);
+    void unload(const QString &frontEnd, const QString &share, qsizetype jobs);
 
     ProjectorLine &m_line;
     Readings &m_readings;
     Limits m_limits;
     ClientId m_nextId = 1;
     std::unordered_map<ClientId, Client> m_clients;
-    std::deque<ClientId> m_turns;      // normal clients with requests waiting, next first
-    std::deque<ClientId> m_background; // the same for background clients
+    std::deque<QString> m_turns; // front ends with requests waiting, next first
+    std::map<QString, FrontEnd> m_frontEnds;
+    std::deque<ClientId> m_background; // background clients with requests waiting
+    // The front ends served since the poll's requests came; one served twice yields to them.
+    std::set<QString> m_servedSinceDue;
     qsizetype m_waiting = 0;
     std::optional<Current> m_current;
     bool m_startQueued = false;

@@ -4,7 +4,7 @@
 
 Poller::Poller(LineQueue &queue, int intervalSeconds, QObject *parent)
     : QObject(parent), m_queue(queue),
-      m_client(queue.addClient(QStringLiteral("poll"), QStringLiteral("poll"), LineQueue::Priority::background)) {
+      m_client(queue.addClient(QStringLiteral("poll"), QStringLiteral("poll"), {}, LineQueue::Priority::background)) {
     m_timer.setInterval(intervalSeconds * 1000);
     connect(&m_timer, &QTimer::timeout, this, &Poller::round);
 }

@@ -131,7 +131,7 @@ void HttpFrontEnd::missingHandler(const QHttpServerRequest &request, QTcpSocket 
 LineQueue::ClientId HttpFrontEnd::clientFor(const QHostAddress &address) {
     AddressClient &client = m_clients[address.toString()];
     if (client.requests++ == 0)
-        client.id = m_queue.addClient(QStringLiteral("http"), address.toString());
+        client.id = m_queue.addClient(QStringLiteral("http"), address.toString(), address);
     return client.id;
 }
 

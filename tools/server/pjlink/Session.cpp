@@ -12,7 +12,7 @@ namespace pjlink {
 
 Session::Session(LineConnection *connection, const SessionRules &rules, Bridge &bridge, LineQueue &queue)
     : QObject(connection), m_connection(connection), m_rules(rules), m_bridge(bridge), m_queue(queue),
-      m_client(queue.addClient(QStringLiteral("pjlink"), connection->peer())) {
+      m_client(queue.addClient(QStringLiteral("pjlink"), connection->peer(), connection->address())) {
     if (!rules.password.isEmpty()) {
         m_random = freshRandom();
         connection->setFirstLineAllowance(digestLength);

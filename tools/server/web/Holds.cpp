@@ -100,7 +100,7 @@ void Holds::start(const QObject *page, const HoldMessage &message, const QString
     hold->id = m_nextId++;
     hold->action = message.action;
     hold->code = message.code;
-    hold->client = m_queue.addClient(QStringLiteral("http"), client);
+    hold->client = m_queue.addClient(QStringLiteral("http"), client, QHostAddress(client));
     hold->lease.renew(m_clock.elapsed());
     hold->repeat.setTimerType(Qt::PreciseTimer);
     hold->repeat.setInterval(HoldLease::repeatMs);
