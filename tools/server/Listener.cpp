@@ -32,9 +32,16 @@ std::variant<std::optional<ListenAddress>, QString> readListenAddress(const QStr
 }
 
 QHostAddress plainAddress(const QHostAddress &address) {
-    bool mapped = false;
-    const quint32 v4 = address.toIPv4Address(&mapped);
-    return mapped && address.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress(v4) : address;
+    // Only ::ffff:a.b.c.d: Qt's own conversion would also turn [::] and [::1] into IPv4.
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return address;
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    for (int i = 0; i < 10; ++i)
+        if (bytes[i] != 0)
+            return address;
+    if (bytes[10] != 0xff || bytes[11] != 0xff)
+        return address;
+    return QHostAddress(quint32(bytes[12]) << 24 | quint32(bytes[13]) << 16 | quint32(bytes[14]) << 8 | bytes[15]);
 }
 
 QString endpointName(const QHostAddress &address, quint16 port) {

@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 
 namespace {
@@ -85,6 +86,33 @@ void addOptions(QCommandLineParser &parser) {
         {"pjlink-clients", "PJLink connections at once (default 256).", "n", "256"},
         {"line-clients", "Line connections at once (default 16).", "n", "16"},
         {"http-clients", "HTTP connections at once, events sockets included (default 64).", "n", "64"},
+        {"http-head-limit", "Bytes of a request's line and headers; larger heads are answered 431 (default 16384).",
+         "bytes", "16384"},
+        {"http-body-limit",
+         "Bytes of a request's body; a larger one is answered 413 and the connection closed (default 65536).", "bytes",
+         "65536"},
+        {"http-head-timeout",
+         "Seconds a request's head, and then its body, may take to arrive before the connection is closed (default 10).",
+         "seconds", "10"},
+        {"http-idle-timeout", "Seconds a kept-alive HTTP connection may wait between requests (default 60).", "seconds",
+         "60"},
+        {"http-send-timeout", "Seconds a client may take to read an answer before its connection is closed (default 30).",
+         "seconds", "30"},
+        {"http-pipeline",
+         "Requests of one connection answered or waiting at once, answered in order; it is read no further until "
+         "answers drain (default 8).",
+         "n", "8"},
+        {"http-unsent-limit",
+         "Bytes of answers one connection may leave unread before it is read no further (default 262144).", "bytes",
+         "262144"},
+        {"events-unsent-limit", "Bytes an events socket may leave unread before it is closed (default 262144).",
+         "bytes", "262144"},
+        {"events-message-limit",
+         "Bytes of a message from an events socket; a frame that declares more closes it (default 4096).", "bytes",
+         "4096"},
+        {"events-ping",
+         "Seconds an events socket may be silent before it is pinged; silent as long again, it is closed (default 30).",
+         "seconds", "30"},
         {"mqtt",
          "Publish the projector's state to this MQTT broker and take commands from it, with Home Assistant "
          "discovery (default off).",
@@ -211,7 +239,7 @@ std::optional<OptionsExit> limitsFrom(const QCommandLineParser &parser, ServerOp
         return usage(QStringLiteral("--pjlink-idle takes whole seconds from 1 to 86400"));
     bool ageOk = false;
     const double maxAge = parser.value(QStringLiteral("max-age")).toDouble(&ageOk);
-    if (!ageOk || maxAge < 0 || maxAge > 3600)
+    if (!ageOk || !std::isfinite(maxAge) || maxAge < 0 || maxAge > 3600)
         return usage(QStringLiteral("--max-age takes seconds from 0 to 3600"));
     const auto perAddress = cli::number(parser, QStringLiteral("per-address"), 1, 4096);
     const auto pjlinkClients = cli::number(parser, QStringLiteral("pjlink-clients"), 1, 4096);
@@ -227,6 +255,35 @@ std::optional<OptionsExit> limitsFrom(const QCommandLineParser &parser, ServerOp
     server.pjlinkConnections.total = int(*pjlinkClients);
     server.lineConnections.total = int(*lineClients);
     server.httpConnections.total = int(*httpClients);
+    return std::nullopt;
+}
+
+// The HTTP side's limits: each a whole number in a range that keeps the server usable.
+std::optional<OptionsExit> httpLimitsFrom(const QCommandLineParser &parser, ServerOptions &server) {
+    struct Limit {
+        const char *option;
+        int lowest, highest, scale;
+        int *into;
+    };
+    http::Limits &limits = server.httpLimits;
+    for (const Limit &limit : {Limit{"http-head-limit", 1024, 1 << 20, 1, &limits.headBytes},
+                               Limit{"http-body-limit", 4096, 16 << 20, 1, &limits.bodyBytes},
+                               Limit{"http-head-timeout", 1, 3600, 1000, &limits.headTimeoutMs},
+                               Limit{"http-idle-timeout", 1, 86400, 1000, &limits.idleTimeoutMs},
+                               Limit{"http-send-timeout", 1, 3600, 1000, &limits.sendTimeoutMs},
+                               Limit{"http-pipeline", 1, 256, 1, &limits.pipeline},
+                               Limit{"http-unsent-limit", 4096, 64 << 20, 1, &limits.unsentBytes},
+                               Limit{"events-unsent-limit", 4096, 64 << 20, 1, &limits.eventsUnsentBytes},
+                               Limit{"events-message-limit", 256, 1 << 20, 1, &limits.messageBytes},
+                               Limit{"events-ping", 1, 3600, 1000, &limits.pingMs}}) {
+        const auto value = cli::number(parser, QLatin1String(limit.option), limit.lowest, limit.highest);
+        if (!value)
+            return usage(QStringLiteral("--%1 takes a whole number from %2 to %3")
+                             .arg(QLatin1String(limit.option))
+                             .arg(limit.lowest)
+                             .arg(limit.highest));
+        *limit.into = int(*value) * limit.scale;
+    }
     return std::nullopt;
 }
 
@@ -260,7 +317,7 @@ std::variant<StartOptions, OptionsExit> optionsFrom(const QStringList &arguments
     start.device = line.ports.front().device;
     start.lineSettings = line.settings;
 
-    for (const auto part : {&listenersFrom, &accessFrom, &limitsFrom})
+    for (const auto part : {&listenersFrom, &accessFrom, &limitsFrom, &httpLimitsFrom})
         if (const auto failure = part(parser, start.server))
             return *failure;
     if (const QString problem = wideListenerProblem(start.server); !problem.isEmpty())

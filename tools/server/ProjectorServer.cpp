@@ -78,12 +78,10 @@ ProjectorServer::ProjectorServer(ServerOptions options, SerialComponent &port, Q
         m_metrics->addClients(QStringLiteral("line"), [listener = m_lineListener.get()] { return listener->open(); });
     }
     if (m_options.http) {
-        m_httpListener = new Listener(QStringLiteral("http"), m_options.httpConnections, this);
-        m_http = std::make_unique<HttpFrontEnd>(*m_httpListener, m_options.httpRules, *m_queue, *m_events, *m_metrics,
-                                                m_options.port);
-        connect(m_httpListener, &Listener::event, this, &ProjectorServer::event);
+        m_http = std::make_unique<HttpFrontEnd>(m_options.httpConnections, m_options.httpLimits, m_options.httpRules,
+                                                *m_queue, *m_events, *m_metrics, m_options.port);
         connect(m_http.get(), &HttpFrontEnd::event, this, &ProjectorServer::event);
-        m_metrics->addClients(QStringLiteral("http"), [listener = m_httpListener] { return listener->open(); });
+        m_metrics->addClients(QStringLiteral("http"), [http = m_http.get()] { return http->open(); });
         m_metrics->addClients(QStringLiteral("events"), [events = m_events.get()] { return events->count(); });
         m_webPage = std::make_unique<WebPage>(*m_http, *m_events, *m_queue, m_options.httpRules,
                                               QString::fromUtf8(m_options.pjlinkName));
@@ -101,7 +99,6 @@ ProjectorServer::~ProjectorServer() {
     m_mqtt.reset();
     m_webPage.reset();
     m_http.reset();
-    m_httpListener = nullptr;
     m_lineFrontEnd.reset();
     m_lineListener.reset();
     m_pjlinkFrontEnd.reset();
@@ -123,11 +120,13 @@ bool ProjectorServer::start(QString *error) {
                      .arg(endpointName(address->address, address->port), QLatin1String(option), why);
         return false;
     };
-    if (!listen(m_pjlinkListener.get(), m_options.pjlink, "pjlink") || !listen(m_lineListener.get(), m_options.line, "line") ||
-        !listen(m_httpListener, m_options.http, "http"))
+    if (!listen(m_pjlinkListener.get(), m_options.pjlink, "pjlink") || !listen(m_lineListener.get(), m_options.line, "line"))
         return false;
-    if (m_http)
-        m_http->serve();
+    if (QString why; m_http && !m_http->listen(*m_options.http, &why)) {
+        *error = QStringLiteral("cannot listen on %1 (--http): %2")
+                     .arg(endpointName(m_options.http->address, m_options.http->port), why);
+        return false;
+    }
     m_queue->openLine();
     if (m_mqtt)
         m_mqtt->start();
@@ -145,16 +144,19 @@ void ProjectorServer::stop() {
 const Listener *ProjectorServer::listener(const QString &frontEnd) const {
     return frontEnd == QLatin1String("pjlink") ? m_pjlinkListener.get()
            : frontEnd == QLatin1String("line") ? m_lineListener.get()
-           : frontEnd == QLatin1String("http") ? m_httpListener
                                                 : nullptr;
 }
 
 QString ProjectorServer::address(const QString &frontEnd) const {
+    if (frontEnd == QLatin1String("http"))
+        return m_http ? m_http->address() : QString();
     const Listener *found = listener(frontEnd);
     return found && found->isListening() ? found->address() : QString();
 }
 
 int ProjectorServer::clients(const QString &frontEnd) const {
+    if (frontEnd == QLatin1String("http"))
+        return m_http ? m_http->open() : 0;
     const Listener *found = listener(frontEnd);
     return found ? found->open() : 0;
 }

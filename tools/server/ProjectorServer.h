@@ -3,6 +3,7 @@
 #include "Listener.h"
 #include "LineQueue.h"
 #include "http/Access.h"
+#include "http/Transport.h"
 #include "mqtt/Topics.h"
 #include "pjlink/Session.h"
 
@@ -48,6 +49,7 @@ struct ServerOptions {
 
     std::optional<ListenAddress> http = ListenAddress{QHostAddress::LocalHost, 8735};
     ConnectionRules httpConnections{64, 32, {}};
+    http::Limits httpLimits;
     HttpRules httpRules; // its hostNames are added to with ownHostNames()
 
     std::optional<mqtt::Settings> mqtt; // off unless given; the device is named pjlinkName
@@ -108,7 +110,6 @@ private:
     std::unique_ptr<pjlink::FrontEnd> m_pjlinkFrontEnd;
     std::unique_ptr<Listener> m_lineListener;
     std::unique_ptr<LineFrontEnd> m_lineFrontEnd;
-    Listener *m_httpListener = nullptr; // the HTTP server takes it over when it serves
     std::unique_ptr<HttpFrontEnd> m_http;
     std::unique_ptr<mqtt::FrontEnd> m_mqtt;
     std::unique_ptr<WebPage> m_webPage; // the page at "/" and its held arrows, on m_http

@@ -8,9 +8,12 @@
 #include "exchange/Transcript.h"
 #include "panel/Actions.h"
 
+#include "http/Transport.h"
+
 #include <QDateTime>
 #include <QJsonDocument>
-#include <QWebSocket>
+
+#include <algorithm>
 
 namespace {
 
@@ -72,11 +75,25 @@ Events::Events(LineQueue &queue, const Readings &readings, QString port, QObject
     });
 }
 
-Events::~Events() {
-    for (QWebSocket *socket : m_sockets) {
-        socket->disconnect(this);
-        delete socket;
-    }
+Events::~Events() = default;
+
+EventsSocket::EventsSocket(std::weak_ptr<http::Transport> transport, quint64 connection, QHostAddress peer,
+                           HttpRequestFacts handshake)
+    : m_transport(std::move(transport)), m_connection(connection), m_peer(std::move(peer)),
+      m_handshake(std::move(handshake)) {}
+
+void EventsSocket::send(std::shared_ptr<const std::string> text) {
+    if (const auto transport = m_transport.lock())
+        transport->send(m_connection, std::move(text));
+}
+
+void EventsSocket::send(const QJsonObject &message) {
+    send(std::make_shared<const std::string>(QJsonDocument(message).toJson(QJsonDocument::Compact).toStdString()));
+}
+
+void EventsSocket::close() {
+    if (const auto transport = m_transport.lock())
+        transport->close(m_connection);
 }
 
 QJsonObject Events::status() const {
@@ -87,35 +104,37 @@ QJsonObject Events::status() const {
     return status;
 }
 
-void Events::add(std::unique_ptr<QWebSocket> owned) {
-    QWebSocket *socket = owned.release();
-    socket->setParent(this);
-    socket->setMaxAllowedIncomingMessageSize(4096);
-    m_sockets.push_back(socket);
-    connect(socket, &QWebSocket::disconnected, this, [this, socket] { remove(socket); });
-    connect(socket, &QWebSocket::textMessageReceived, this,
-            [this, socket](const QString &text) { emit message(socket, text); });
+void Events::add(std::unique_ptr<EventsSocket> socket) {
     QJsonObject hello = status();
     hello.insert(QStringLiteral("type"), QStringLiteral("status"));
-    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
+    socket->send(hello);
+    m_sockets.push_back(std::move(socket));
+}
+
+void Events::received(quint64 connection, const QString &text) {
+    for (const auto &socket : m_sockets)
+        if (socket->connection() == connection) {
+            emit message(socket.get(), text);
+            return;
+        }
+}
+
+void Events::closed(quint64 connection) {
+    const auto found = std::find_if(m_sockets.begin(), m_sockets.end(),
+                                    [&](const auto &socket) { return socket->connection() == connection; });
+    if (found == m_sockets.end())
+        return;
+    std::unique_ptr<EventsSocket> socket = std::move(*found);
+    m_sockets.erase(found);
+    emit socketClosed(socket.get());
 }
 
 void Events::broadcast(const QJsonObject &event) {
     if (m_sockets.empty())
         return;
-    const QString text = QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact));
-    const std::vector<QWebSocket *> sockets = m_sockets;
-    for (QWebSocket *socket : sockets) {
-        if (socket->bytesToWrite() > unsentLimit) {
-            socket->abort(); // a page that stopped reading
-            continue;
-        }
-        socket->sendTextMessage(text);
-    }
-}
-
-void Events::remove(QWebSocket *socket) {
-    std::erase(m_sockets, socket);
-    emit socketClosed(socket);
-    socket->deleteLater();
+    // One text for every socket; a socket that does not take its messages is closed by the
+    // transport rather than buffered for without end.
+    const auto text = std::make_shared<const std::string>(QJsonDocument(event).toJson(QJsonDocument::Compact).toStdString());
+    for (const auto &socket : m_sockets)
+        socket->send(text);
 }

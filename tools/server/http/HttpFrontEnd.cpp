@@ -1,109 +1,167 @@
 #include "HttpFrontEnd.h"
 
-#include "exchange/CommandWords.h"
 #include "Events.h"
-#include "Listener.h"
 #include "Metrics.h"
-#include "exchange/CommandOutcome.h"
 
-#include <QHttpServerRequest>
+#include "exchange/CommandOutcome.h"
+#include "exchange/CommandWords.h"
+
 #include <QJsonDocument>
-#include <QMetaEnum>
-#include <QTcpSocket>
-#include <QWebSocket>
+#include <QUrl>
 
 namespace {
 
 // A command as JSON is a few dozen bytes.
 constexpr qsizetype largestBody = 4096;
 
-QByteArray methodName(QHttpServerRequest::Method method) {
-    return QByteArray(QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(method))).toUpper();
+std::string standard(const QByteArray &bytes) { return std::string(bytes.constData(), std::size_t(bytes.size())); }
+QByteArray qt(const std::string &text) { return QByteArray(text.data(), qsizetype(text.size())); }
+
+HttpRequest fromTransport(http::Request &given) {
+    HttpRequest request;
+    request.method = qt(given.method);
+    request.target = qt(given.target);
+    request.path = QUrl::fromEncoded(request.target).path();
+    for (const auto &[name, value] : given.headers)
+        request.headers.append({qt(name), qt(value)});
+    request.body = qt(given.body);
+    request.peer = QHostAddress(QString::fromStdString(given.peer));
+    request.peerPort = given.peerPort;
+    request.upgrade = given.upgrade;
+    return request;
 }
 
 } // namespace
 
-HttpReply::HttpReply(QHttpServerResponder &&responder, QTcpSocket *socket)
-    : m_responder(std::make_unique<QHttpServerResponder>(std::move(responder))), m_socket(socket) {}
+QByteArray HttpRequest::value(const QByteArray &name) const {
+    for (const auto &[key, value] : headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return {};
+}
 
-HttpReply::~HttpReply() = default;
+HttpReply::HttpReply(std::weak_ptr<http::Transport> transport, quint64 connection, quint64 sequence)
+    : m_transport(std::move(transport)), m_connection(connection), m_sequence(sequence) {}
 
-void HttpReply::send(int status, const QByteArray &body, const QByteArray &contentType,
-                     const QList<std::pair<QByteArray, QByteArray>> &headers) {
-    if (!m_responder || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+HttpReply::HttpReply(HttpReply &&other) noexcept
+    : m_transport(std::move(other.m_transport)), m_connection(other.m_connection), m_sequence(other.m_sequence),
+      m_done(other.m_done) {
+    other.m_done = true;
+}
+
+HttpReply::~HttpReply() {
+    if (!m_done)
+        sendError(500, QStringLiteral("the request was dropped unanswered"));
+}
+
+void HttpReply::send(int status, const QByteArray &body, const QByteArray &contentType, const HttpHeaders &headers) {
+    if (m_done)
         return;
-    m_responder->writeStatusLine(QHttpServerResponder::StatusCode(status));
+    m_done = true;
+    const auto transport = m_transport.lock();
+    if (!transport)
+        return;
+    http::Response response;
+    response.status = status;
     for (const auto &[name, value] : HttpFrontEnd::commonHeaders())
-        m_responder->writeHeader(name, value);
+        response.headers.emplace_back(standard(name), standard(value));
     for (const auto &[name, value] : headers)
-        m_responder->writeHeader(name, value);
-    m_responder->writeHeader("Content-Type", contentType);
-    m_responder->writeHeader("Content-Length", QByteArray::number(body.size()));
-    m_responder->writeBody(body);
-    m_responder.reset();
+        response.headers.emplace_back(standard(name), standard(value));
+    response.headers.emplace_back("Content-Type", standard(contentType));
+    response.body = standard(body);
+    transport->answer(m_connection, m_sequence, std::move(response));
 }
 
 void HttpReply::sendJson(int status, const QJsonObject &object) {
     send(status, QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n', "application/json");
 }
 
-void HttpReply::sendError(int status, const QString &why, const QList<std::pair<QByteArray, QByteArray>> &headers) {
+void HttpReply::sendError(int status, const QString &why, const HttpHeaders &headers) {
     send(status, QJsonDocument(QJsonObject{{QStringLiteral("error"), why}}).toJson(QJsonDocument::Compact) + '\n',
          "application/json", headers);
 }
 
-QList<std::pair<QByteArray, QByteArray>> HttpFrontEnd::commonHeaders() {
+void HttpReply::acceptWebSocket() {
+    if (m_done)
+        return;
+    m_done = true;
+    if (const auto transport = m_transport.lock())
+        transport->accept(m_connection, m_sequence);
+}
+
+HttpHeaders HttpFrontEnd::commonHeaders() {
     return {{"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "no-referrer"}};
 }
 
-HttpFrontEnd::HttpFrontEnd(Listener &listener, HttpRules rules, LineQueue &queue, Events &events, Metrics &metrics,
-                           QString port, QObject *parent)
-    : QAbstractHttpServer(parent), m_rules(std::move(rules)), m_queue(queue), m_events(events), m_metrics(metrics),
+HttpFrontEnd::HttpFrontEnd(ConnectionRules connections, http::Limits limits, HttpRules rules, LineQueue &queue,
+                           Events &events, Metrics &metrics, QString port, QObject *parent)
+    : QObject(parent), m_rules(std::move(rules)), m_queue(queue), m_events(events), m_metrics(metrics),
       m_port(std::move(port)) {
-    m_listener = &listener;
-    connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &HttpFrontEnd::acceptWebSockets);
+    // The transport's thread only wakes this one; what it hands over is taken here.
+    m_transport = std::make_shared<http::Transport>(QStringLiteral("http"), std::move(connections), limits, [this] {
+        QMetaObject::invokeMethod(this, &HttpFrontEnd::drain, Qt::QueuedConnection);
+    });
 
     route("GET", QStringLiteral("/api/status"),
-          [this](const QHttpServerRequest &, HttpReply reply) { reply.sendJson(200, m_events.status()); });
+          [this](const HttpRequest &, HttpReply reply) { reply.sendJson(200, m_events.status()); });
     route("POST", QStringLiteral("/api/commands"),
-          [this](const QHttpServerRequest &request, HttpReply reply) { postCommand(request, std::move(reply)); });
-    route("GET", QStringLiteral("/metrics"), [this](const QHttpServerRequest &, HttpReply reply) {
+          [this](const HttpRequest &request, HttpReply reply) { postCommand(request, std::move(reply)); });
+    route("GET", QStringLiteral("/metrics"), [this](const HttpRequest &, HttpReply reply) {
         reply.send(200, m_metrics.render(), "text/plain; version=0.0.4; charset=utf-8");
     });
 }
 
 HttpFrontEnd::~HttpFrontEnd() {
+    m_transport.reset(); // every connection ends, and the transport's thread
     for (const AddressClient &client : std::as_const(m_clients))
         m_queue.removeClient(client.id);
 }
 
-void HttpFrontEnd::serve() { bind(m_listener); }
+bool HttpFrontEnd::listen(const ListenAddress &address, QString *error) { return m_transport->listen(address, error); }
 
 void HttpFrontEnd::route(const QByteArray &method, const QString &path, Handler handler) {
     m_routes.append({method, path, std::move(handler)});
 }
 
-bool HttpFrontEnd::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) {
-    // The server hands a WebSocket handshake here as well before it upgrades the connection;
-    // an answer now would spoil the handshake. acceptWebSockets() judges it.
-    if (request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0)
-        return true;
-    const HttpRequestFacts facts{methodName(request.method()), request.url().path(),
-                                 plainAddress(request.remoteAddress()).isLoopback(), request.value("Host"),
+void HttpFrontEnd::drain() {
+    for (http::Inbound &item : m_transport->take()) {
+        switch (item.kind) {
+        case http::Inbound::Kind::request: {
+            HttpReply reply(m_transport, item.connection, item.request.sequence);
+            const HttpRequest request = fromTransport(item.request);
+            if (request.upgrade)
+                upgrade(request, std::move(reply));
+            else
+                handle(request, std::move(reply));
+            break;
+        }
+        case http::Inbound::Kind::message:
+            m_events.received(item.connection, QString::fromUtf8(qt(item.text)));
+            m_transport->taken(item.connection);
+            break;
+        case http::Inbound::Kind::closed:
+            m_events.closed(item.connection);
+            break;
+        case http::Inbound::Kind::event:
+            emit event(QString::fromStdString(item.text));
+            break;
+        }
+    }
+}
+
+void HttpFrontEnd::handle(const HttpRequest &request, HttpReply reply) {
+    const HttpRequestFacts facts{request.method, request.path, request.peer.isLoopback(), request.value("Host"),
                                  request.value("Origin"), request.value("Authorization")};
-    HttpReply reply(makeResponder(request, socket), socket);
     const HttpVerdict verdict = judge(m_rules, facts);
     if (verdict.status != 0) {
         if (verdict.status != 421)
             emit event(QStringLiteral("http: %1 %2 from %3 refused: %4")
-                           .arg(QString::fromLatin1(facts.method), facts.path,
-                                plainAddress(request.remoteAddress()).toString(), verdict.reason));
+                           .arg(QString::fromLatin1(facts.method), facts.path, request.peer.toString(), verdict.reason));
         reply.sendError(verdict.status, verdict.reason,
                         verdict.askForPassword
-                            ? QList<std::pair<QByteArray, QByteArray>>{{"WWW-Authenticate",
-                                                                        "Basic realm=\"tavo-server\", charset=\"UTF-8\""}}
-                            : QList<std::pair<QByteArray, QByteArray>>{});
-        return true;
+                            ? HttpHeaders{{"WWW-Authenticate", "Basic realm=\"tavo-server\", charset=\"UTF-8\""}}
+                            : HttpHeaders{});
+        return;
     }
     bool pathKnown = false;
     for (const Route &route : std::as_const(m_routes)) {
@@ -114,18 +172,38 @@ bool HttpFrontEnd::handleRequest(const QHttpServerRequest &request, QTcpSocket *
         pathKnown = true;
         if (route.method == facts.method || (facts.method == "HEAD" && route.method == "GET")) {
             route.handler(request, std::move(reply));
-            return true;
+            return;
         }
     }
     if (pathKnown)
         reply.sendError(405, QStringLiteral("%1 is not taken here").arg(QString::fromLatin1(facts.method)));
     else
         reply.sendError(404, QStringLiteral("nothing at %1").arg(facts.path));
-    return true;
 }
 
-void HttpFrontEnd::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) {
-    HttpReply(makeResponder(request, socket), socket).sendError(404, QStringLiteral("not found"));
+// A WebSocket is granted only to the events, under the rules of any read; every refusal is
+// a plain HTTP answer, before any upgrade.
+void HttpFrontEnd::upgrade(const HttpRequest &request, HttpReply reply) {
+    const HttpRequestFacts facts{"GET", request.path, request.peer.isLoopback(), request.value("Host"),
+                                 request.value("Origin"), request.value("Authorization")};
+    HttpVerdict verdict = judge(m_rules, facts);
+    // Reading the events is harmless, but a page of another site has no business here:
+    // the socket also takes held buttons.
+    if (verdict.status == 0 && !facts.origin.isEmpty() && facts.origin != "http://" + facts.host)
+        verdict = {403, QStringLiteral("a page of another origin"), false};
+    if (verdict.status == 0 && facts.path != QLatin1String("/api/events"))
+        verdict = {404, QStringLiteral("no events at %1").arg(facts.path), false};
+    if (verdict.status != 0) {
+        emit event(QStringLiteral("http: events socket from %1 refused: %2").arg(request.peer.toString(), verdict.reason));
+        reply.sendError(verdict.status, verdict.reason,
+                        verdict.askForPassword
+                            ? HttpHeaders{{"WWW-Authenticate", "Basic realm=\"tavo-server\", charset=\"UTF-8\""}}
+                            : HttpHeaders{});
+        return;
+    }
+    const quint64 connection = reply.connection();
+    reply.acceptWebSocket();
+    m_events.add(std::make_unique<EventsSocket>(m_transport, connection, request.peer, facts));
 }
 
 LineQueue::ClientId HttpFrontEnd::clientFor(const QHostAddress &address) {
@@ -143,12 +221,12 @@ void HttpFrontEnd::releaseClient(const QHostAddress &address) {
     m_clients.erase(found);
 }
 
-void HttpFrontEnd::postCommand(const QHttpServerRequest &request, HttpReply reply) {
+void HttpFrontEnd::postCommand(const HttpRequest &request, HttpReply reply) {
     if (!request.value("Content-Type").startsWith("application/json")) {
         reply.sendError(415, QStringLiteral("send the command as JSON: {\"command\": \"status\"}"));
         return;
     }
-    const QByteArray body = request.body();
+    const QByteArray &body = request.body;
     if (body.size() > largestBody) {
         reply.sendError(413, QStringLiteral("a command is at most %1 bytes of JSON").arg(largestBody));
         return;
@@ -164,7 +242,7 @@ void HttpFrontEnd::postCommand(const QHttpServerRequest &request, HttpReply repl
         return;
     }
     const Command command = std::get<QList<Command>>(commands).front();
-    const QHostAddress address = plainAddress(request.remoteAddress());
+    const QHostAddress address = request.peer;
     LineRequest lineRequest;
     lineRequest.commands = {command.code};
     auto shared = std::make_shared<HttpReply>(std::move(reply));
@@ -178,32 +256,5 @@ void HttpFrontEnd::postCommand(const QHttpServerRequest &request, HttpReply repl
         releaseClient(address);
         shared->sendError(refusal == LineQueue::Refusal::clientFull ? 429 : 503,
                           QStringLiteral("the projector line is too busy; try again"), {{"Retry-After", "1"}});
-    }
-}
-
-void HttpFrontEnd::acceptWebSockets() {
-    while (hasPendingWebSocketConnections()) {
-        std::unique_ptr<QWebSocket> socket = nextPendingWebSocketConnection();
-        if (!socket)
-            break;
-        const QNetworkRequest &handshake = socket->request();
-        const HttpRequestFacts facts{"GET", socket->requestUrl().path(),
-                                     plainAddress(socket->peerAddress()).isLoopback(), handshake.rawHeader("Host"),
-                                     socket->origin().toLatin1(), handshake.rawHeader("Authorization")};
-        HttpVerdict verdict = judge(m_rules, facts);
-        // Reading the events is harmless, but a page of another site has no business here:
-        // the socket also takes held buttons.
-        if (verdict.status == 0 && !facts.origin.isEmpty() && facts.origin != "http://" + facts.host)
-            verdict = {403, QStringLiteral("a page of another origin"), false};
-        if (verdict.status == 0 && facts.path != QLatin1String("/api/events"))
-            verdict = {404, QStringLiteral("no events at %1").arg(facts.path), false};
-        if (verdict.status != 0) {
-            emit event(QStringLiteral("http: events socket from %1 refused: %2")
-                           .arg(plainAddress(socket->peerAddress()).toString(), verdict.reason));
-            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, verdict.reason);
-            socket.release()->deleteLater();
-            continue;
-        }
-        m_events.add(std::move(socket));
     }
 }

@@ -2,70 +2,100 @@
 
 #include "Access.h"
 #include "LineQueue.h"
+#include "Listener.h"
+#include "Transport.h"
 
-#include <QAbstractHttpServer>
+#include <QByteArray>
 #include <QHash>
-#include <QHttpServerResponder>
+#include <QHostAddress>
 #include <QJsonObject>
-#include <QPointer>
+#include <QList>
+#include <QObject>
 
 #include <functional>
 #include <memory>
 
 class Events;
-class Listener;
 class Metrics;
-class QTcpSocket;
 
-// An answer to an HTTP request that may come later than the request's handler returns:
-// the line takes its time. Sends nothing if the client has gone meanwhile.
+using HttpHeaders = QList<std::pair<QByteArray, QByteArray>>;
+
+// A request as the handlers see it.
+struct HttpRequest {
+    QByteArray method; // "GET"
+    QByteArray target; // "/page/panel.js?v=2", as sent
+    QString path;      // "/page/panel.js", decoded
+    HttpHeaders headers;
+    QByteArray body;
+    QHostAddress peer; // an IPv4 client as itself
+    quint16 peerPort = 0;
+    bool upgrade = false; // asks for a WebSocket
+
+    // The first header of that name, in any case; empty when absent.
+    QByteArray value(const QByteArray &name) const;
+};
+
+// The one answer to a request; it may come later than the request's handler returns (the
+// line takes its time). Sends nothing if the client has gone meanwhile, and a 500 if it is
+// dropped unsent, so that the answers after it on the connection are not held up.
 class HttpReply {
 public:
-    HttpReply(QHttpServerResponder &&responder, QTcpSocket *socket);
-    HttpReply(HttpReply &&) = default;
+    HttpReply(std::weak_ptr<http::Transport> transport, quint64 connection, quint64 sequence);
+    HttpReply(HttpReply &&other) noexcept;
+    HttpReply &operator=(HttpReply &&) = delete;
     ~HttpReply();
 
-    void send(int status, const QByteArray &body, const QByteArray &contentType,
-              const QList<std::pair<QByteArray, QByteArray>> &headers = {});
+    void send(int status, const QByteArray &body, const QByteArray &contentType, const HttpHeaders &headers = {});
     void sendJson(int status, const QJsonObject &object);
     // {"error": "..."} with the status.
-    void sendError(int status, const QString &why, const QList<std::pair<QByteArray, QByteArray>> &headers = {});
+    void sendError(int status, const QString &why, const HttpHeaders &headers = {});
+    // Grants a WebSocket upgrade; the connection becomes the socket `connection()`.
+    void acceptWebSocket();
+
+    quint64 connection() const { return m_connection; }
+    const std::weak_ptr<http::Transport> &transport() const { return m_transport; }
 
 private:
-    std::unique_ptr<QHttpServerResponder> m_responder;
-    QPointer<QTcpSocket> m_socket;
+    std::weak_ptr<http::Transport> m_transport;
+    quint64 m_connection = 0;
+    quint64 m_sequence = 0;
+    bool m_done = false;
 };
 
 // The HTTP API over the projector line: GET /api/status, POST /api/commands, the events
 // WebSocket at /api/events and GET /metrics, with the access rules applied to every request.
-// Further routes (the web page) are added with route().
-class HttpFrontEnd : public QAbstractHttpServer {
+// Further routes (the web page) are added with route(). The connections themselves are the
+// transport's, on its own thread.
+class HttpFrontEnd : public QObject {
     Q_OBJECT
 public:
-    using Handler = std::function<void(const QHttpServerRequest &request, HttpReply reply)>;
+    using Handler = std::function<void(const HttpRequest &request, HttpReply reply)>;
 
-    HttpFrontEnd(Listener &listener, HttpRules rules, LineQueue &queue, Events &events, Metrics &metrics,
-                 QString port, QObject *parent = nullptr);
+    HttpFrontEnd(ConnectionRules connections, http::Limits limits, HttpRules rules, LineQueue &queue, Events &events,
+                 Metrics &metrics, QString port, QObject *parent = nullptr);
     ~HttpFrontEnd() override;
 
-    // Takes the listener's connections; call once it listens.
-    void serve();
+    // False with the reason when the address cannot be listened on.
+    bool listen(const ListenAddress &address, QString *error);
+    // "127.0.0.1:8735" as bound; empty before listen().
+    QString address() const { return m_transport->address(); }
+    // Connections open now, events sockets included.
+    int open() const { return m_transport->open(); }
+
     // `path` exactly, or every path under it when it ends in "/" ("/" itself is only "/").
     void route(const QByteArray &method, const QString &path, Handler handler);
 
     // The headers every answer carries.
-    static QList<std::pair<QByteArray, QByteArray>> commonHeaders();
+    static HttpHeaders commonHeaders();
 
 signals:
     void event(const QString &line);
 
-protected:
-    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
-    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
-
 private:
-    void postCommand(const QHttpServerRequest &request, HttpReply reply);
-    void acceptWebSockets();
+    void drain();
+    void handle(const HttpRequest &request, HttpReply reply);
+    void upgrade(const HttpRequest &request, HttpReply reply);
+    void postCommand(const HttpRequest &request, HttpReply reply);
     LineQueue::ClientId clientFor(const QHostAddress &address);
     void releaseClient(const QHostAddress &address);
 
@@ -75,7 +105,6 @@ private:
         Handler handler;
     };
 
-    Listener *m_listener;
     HttpRules m_rules;
     LineQueue &m_queue;
     Events &m_events;
@@ -88,4 +117,5 @@ private:
         int requests = 0;
     };
     QHash<QString, AddressClient> m_clients;
+    std::shared_ptr<http::Transport> m_transport;
 };

@@ -1,14 +1,11 @@
 #include "WebPage.h"
 
-#include "Listener.h"
 #include "PanelJson.h"
 #include "http/Events.h"
 #include "http/HttpFrontEnd.h"
 
 #include <QFile>
-#include <QHttpServerRequest>
 #include <QJsonDocument>
-#include <QWebSocket>
 
 namespace {
 
@@ -48,32 +45,26 @@ WebPage::WebPage(HttpFrontEnd &http, Events &events, LineQueue &queue, const Htt
         }
         reply.send(200, body, typeOf(path), {{"Content-Security-Policy", contentSecurityPolicy()}});
     };
-    http.route("GET", QStringLiteral("/"), [file](const QHttpServerRequest &, HttpReply reply) {
+    http.route("GET", QStringLiteral("/"), [file](const HttpRequest &, HttpReply reply) {
         file(QStringLiteral("index.html"), std::move(reply));
     });
-    http.route("GET", QStringLiteral("/page/"), [file](const QHttpServerRequest &request, HttpReply reply) {
-        file(request.url().path().mid(int(sizeof "/page/") - 1), std::move(reply));
+    http.route("GET", QStringLiteral("/page/"), [file](const HttpRequest &request, HttpReply reply) {
+        file(request.path.mid(int(sizeof "/page/") - 1), std::move(reply));
     });
     http.route("GET", QStringLiteral("/api/panel"),
-               [this](const QHttpServerRequest &, HttpReply reply) { reply.send(200, m_panel, "application/json"); });
-    http.route("GET", QStringLiteral("/api/catalogues"), [this](const QHttpServerRequest &, HttpReply reply) {
+               [this](const HttpRequest &, HttpReply reply) { reply.send(200, m_panel, "application/json"); });
+    http.route("GET", QStringLiteral("/api/catalogues"), [this](const HttpRequest &, HttpReply reply) {
         reply.send(200, m_catalogues, "application/json");
     });
 
-    connect(&events, &Events::message, this, [this](QWebSocket *socket, const QString &text) {
-        const QNetworkRequest &handshake = socket->request();
-        const QHostAddress peer = plainAddress(socket->peerAddress());
-        const HttpRequestFacts facts{"POST",
-                                     socket->requestUrl().path(),
-                                     peer.isLoopback(),
-                                     handshake.rawHeader("Host"),
-                                     socket->origin().toLatin1(),
-                                     handshake.rawHeader("Authorization")};
-        const QJsonObject answer = m_holds.take(socket, facts, peer.toString(), text);
+    connect(&events, &Events::message, this, [this](EventsSocket *socket, const QString &text) {
+        HttpRequestFacts facts = socket->handshake();
+        facts.method = "POST";
+        const QJsonObject answer = m_holds.take(socket, facts, socket->peer().toString(), text);
         if (!answer.isEmpty())
-            socket->sendTextMessage(QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact)));
+            socket->send(answer);
     });
-    connect(&events, &Events::socketClosed, this, [this](QWebSocket *socket) { m_holds.pageGone(socket); });
+    connect(&events, &Events::socketClosed, this, [this](EventsSocket *socket) { m_holds.pageGone(socket); });
 }
 
 WebPage::~WebPage() = default;
