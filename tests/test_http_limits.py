@@ -199,10 +199,7 @@ class HttpLimits(unittest.TestCase):
         server = self.serve()
         # An upgrade under a name that is not the server's is refused as HTTP, not after a 101.
         self.assertEqual(server.ask(upgrade(host=b"attacker.example:8735"))[0], 421)
-        for wrong in ("nan", "inf", "-1"):
-            run = subprocess.run([os.environ["TAVO_SERVER"], "-p", "/dev/null", "--max-age", wrong],
-                                 capture_output=True, timeout=60)
-            self.assertEqual(run.returncode, 64, wrong)
+        # An IPv6 address is logged (and recorded for the panel) as it is.
         if socket.has_ipv6 and os.path.exists("/proc/net/if_inet6"):
             six = self.serve("--http", "[::1]:0")
             self.assertRegex(six.text(), r"listening on \[::1\]:\d+ for HTTP")

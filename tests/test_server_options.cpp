@@ -73,6 +73,9 @@ private slots:
             << -1
             << "/dev/ttyUSB1 9600,N,8,1 pjlink=[::1]:4400 line=0.0.0.0:7350 http=0.0.0.0:8000 poll=0 age=500 "
                "idle=86400000 caps=4096/1/2 per=3 pw=pass word/ mqtt=tavo/hall instance=hall";
+        QTest::newRow("IPv6 wildcard and loopback as given")
+            << QStringList{"--port", "3", "--pjlink", "[::1]:4400", "--http", "[::]:8000", "--http-public-read"} << -1
+            << "pjlink=[::1]:4400 line=off http=[::]:8000";
         QTest::newRow("PJLink beyond this machine without a password: a warning only")
             << QStringList{"--port", "3", "--pjlink", "0.0.0.0:4352"} << -1 << "pjlink=0.0.0.0:4352";
         QTest::newRow("unpublish needs no port")
@@ -104,6 +107,8 @@ private slots:
         QTest::newRow("negative poll") << QStringList{"--port", "3", "--poll", "-1"} << 64 << "--poll";
         QTest::newRow("idle") << QStringList{"--port", "3", "--pjlink-idle", "0"} << 64 << "--pjlink-idle";
         QTest::newRow("age") << QStringList{"--port", "3", "--max-age", "3601"} << 64 << "--max-age";
+        QTest::newRow("age not a number") << QStringList{"--port", "3", "--max-age", "nan"} << 64 << "--max-age";
+        QTest::newRow("http limit") << QStringList{"--port", "3", "--http-body-limit", "-1"} << 64 << "--http-body-limit";
         QTest::newRow("cap") << QStringList{"--port", "3", "--http-clients", "4097"} << 64 << "4096";
         QTest::newRow("MQTT option without MQTT") << QStringList{"--port", "3", "--mqtt-raw"} << 64 << "with --mqtt";
         QTest::newRow("broker") << QStringList{"--port", "3", "--mqtt", "http://127.0.0.1"} << 64 << "--mqtt:";
