@@ -160,10 +160,28 @@ async function launchPuppeteer(engine, workDir) {
     ? await puppeteer.launch({
       ...common,
       executablePath: binaries.chromium,
+      // No name is looked up: Chromium would still ask for its account and update servers.
       args: ['--no-sandbox', '--headless', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-        '--disable-component-update', '--disable-sync', '--disable-quic'],
+        '--disable-component-update', '--disable-sync', '--disable-quic', '--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1, EXCLUDE ::1'],
     })
-    : await puppeteer.launch({ ...common, browser: 'firefox', executablePath: binaries.firefox });
+    : await puppeteer.launch({
+      ...common,
+      browser: 'firefox',
+      executablePath: binaries.firefox,
+      // Firefox looks up its settings server whatever the profile says; through a proxy that is
+      // not there, and no way round it, it neither looks up nor reaches any name (loopback
+      // never goes through the proxy).
+      extraPrefsFirefox: {
+        'network.proxy.type': 1,
+        'network.proxy.http': '127.0.0.1',
+        'network.proxy.http_port': await freePort(),
+        'network.proxy.ssl': '127.0.0.1',
+        'network.proxy.ssl_port': await freePort(),
+        'network.proxy.failover_direct': false,
+        'network.proxy.allow_bypass': false,
+        'network.dns.disablePrefetch': true,
+      },
+    });
   const version = (await browser.version()).replace(/^[^/]*\//, '');
   return {
     engine,
