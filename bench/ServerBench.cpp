@@ -151,3 +151,143 @@ int runPollShare(int argc, char **argv, const std::string &url, int seconds) {
     std::printf("poll_share %.5f\n", (after - before) / wall);
     return after > before ? 0 : 1;
 }
+
+int runHttpRate(int argc, char **argv, int port, int clients, int seconds) {
+    QCoreApplication app(argc, argv);
+    // Each client keeps its connection and asks again as soon as its answer is whole.
+    struct Client {
+        QTcpSocket socket;
+        QByteArray pending;
+    };
+    const QByteArray request = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::vector<std::unique_ptr<Client>> all;
+    long answered = 0, failed = 0;
+    bool counting = false;
+    for (int i = 0; i < clients; ++i) {
+        all.push_back(std::make_unique<Client>());
+        Client *client = all.back().get();
+        client->socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        QObject::connect(&client->socket, &QTcpSocket::readyRead, &app, [&, client] {
+            client->pending += client->socket.readAll();
+            for (;;) {
+                const qsizetype headEnd = client->pending.indexOf("\r\n\r\n");
+                if (headEnd < 0)
+                    return;
+                const QByteArray head = client->pending.left(headEnd).toLower();
+                const qsizetype at = head.indexOf("content-length:");
+                const qsizetype length = at < 0 ? 0 : head.mid(at + 15, head.indexOf('\r', at) - at - 15).trimmed().toLong();
+                if (client->pending.size() < headEnd + 4 + length)
+                    return;
+                if (counting)
+                    (head.startsWith("http/1.1 200") ? answered : failed)++;
+                client->pending.remove(0, headEnd + 4 + length);
+                client->socket.write(request);
+            }
+        });
+        QObject::connect(&client->socket, &QTcpSocket::connected, &app, [&, client] { client->socket.write(request); });
+        client->socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+    }
+    settle(1000); // every client connected and asking
+    counting = true;
+    QElapsedTimer clock;
+    clock.start();
+    settle(seconds * 1000);
+    counting = false;
+    const double wall = double(clock.nsecsElapsed()) / 1e9;
+    int open = 0;
+    for (const auto &client : all)
+        open += client->socket.state() == QAbstractSocket::ConnectedState;
+    std::printf("rate_clients %d\n", open);
+    std::printf("rate_answered %ld\n", answered);
+    std::printf("rate_failed %ld\n", failed);
+    std::printf("rate_rps %.0f\n", double(answered) / wall);
+    return answered > 0 && failed == 0 ? 0 : 1;
+}
+
+int runHttpAbuse(int argc, char **argv, int pid, int port) {
+    QCoreApplication app(argc, argv);
+    const auto open = [port] {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+        socket->waitForConnected(3000);
+        return socket;
+    };
+    long peak = 0;
+    const auto sample = [&] { peak = std::max(peak, residentKiB(pid)); };
+    settle(500);
+    std::printf("abuse_rest_kib %ld\n", residentKiB(pid));
+
+    // A 200 MiB body, sent as fast as the server takes it.
+    {
+        auto socket = open();
+        socket->write("POST /api/commands HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                      "Content-Length: 209715200\r\n\r\n");
+        const QByteArray chunk(1024 * 1024, '{');
+        for (int i = 0; i < 200 && socket->state() == QAbstractSocket::ConnectedState; ++i) {
+            socket->write(chunk);
+            socket->waitForBytesWritten(2000);
+            sample();
+        }
+        socket->waitForReadyRead(2000);
+        std::printf("abuse_body_answer %s\n", socket->readAll().left(12).constData());
+    }
+    settle(500);
+    sample();
+    std::printf("abuse_body_kib %ld\n", peak);
+
+    // 10,000 pipelined requests from a client that never reads.
+    peak = 0;
+    {
+        auto socket = open();
+        socket->setReadBufferSize(1);
+        QByteArray requests;
+        for (int i = 0; i < 10000; ++i)
+            requests += "GET /api/catalogues HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        socket->write(requests);
+        for (int i = 0; i < 20; ++i) {
+            socket->waitForBytesWritten(100);
+            sample();
+        }
+    }
+    settle(500);
+    sample();
+    std::printf("abuse_pipelined_kib %ld\n", peak);
+
+    // 1,000 events sockets opened and dropped.
+    peak = 0;
+    for (int i = 0; i < 1000; ++i) {
+        auto socket = open();
+        socket->write("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+                      "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+        socket->waitForReadyRead(2000);
+        socket->abort();
+        if (i % 100 == 0)
+            sample();
+    }
+    settle(500);
+    sample();
+    std::printf("abuse_websockets_kib %ld\n", peak);
+
+    // 64 clients that send their heads a few bytes at a time.
+    peak = 0;
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        for (int i = 0; i < 64; ++i)
+            slow.push_back(open());
+        const QByteArray head = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
+        for (int step = 0; step < 20; ++step) {
+            for (auto &socket : slow)
+                socket->write(step * 3 < head.size() ? head.mid(step * 3, 3) : QByteArray("a"));
+            settle(100);
+            sample();
+        }
+        int open = 0;
+        for (auto &socket : slow)
+            open += socket->state() == QAbstractSocket::ConnectedState;
+        std::printf("abuse_slow_open %d\n", open);
+    }
+    std::printf("abuse_slow_kib %ld\n", peak);
+    settle(500);
+    std::printf("abuse_after_kib %ld\n", residentKiB(pid));
+    return 0;
+}

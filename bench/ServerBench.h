@@ -25,3 +25,12 @@ int runHttpGets(int argc, char **argv, const std::string &url, int count);
 // Reads tavo_line_seconds_total{front_end="poll"} from the metrics at the URL, `seconds`
 // apart: the share of the line's time the poll took. Prints poll_* lines.
 int runPollShare(int argc, char **argv, const std::string &url, int seconds);
+
+// `clients` keep-alive connections each asking GET /api/status again as soon as its answer
+// is whole, for `seconds`: answers per second. Prints rate_* lines.
+int runHttpRate(int argc, char **argv, int port, int clients, int seconds);
+
+// tavo-server's resident memory at rest, and at most while a client sends a 200 MiB body,
+// while one sends 10,000 pipelined requests and reads nothing, over 1,000 events sockets
+// opened and dropped, and under 64 clients sending their heads slowly. Prints abuse_* lines.
+int runHttpAbuse(int argc, char **argv, int pid, int port);

@@ -17,6 +17,10 @@
 //       GETs on one connection, median and p99
 //   tavo-bench poll-share --url METRICS-URL [--seconds N]
 //       the poll's share of the line's time, from the server's metrics
+//   tavo-bench http-rate --http P [--clients N] [--seconds N]
+//       GET /api/status answered per second to many keep-alive clients
+//   tavo-bench http-abuse --pid PID --http P
+//       tavo-server's resident memory under clients that misbehave over HTTP
 
 #include "Launch.h"
 #include "LineBench.h"
@@ -39,7 +43,9 @@ int usage() {
                  "       tavo-bench pjlink-clients [--host H] [--port P] [--clients N] [--queries N]\n"
                  "       tavo-bench server-memory --pid PID --pjlink P --line P --http P [--flood-mb N]\n"
                  "       tavo-bench http-get --url URL [--count N]\n"
-                 "       tavo-bench poll-share --url METRICS-URL [--seconds N]\n");
+                 "       tavo-bench poll-share --url METRICS-URL [--seconds N]\n"
+                 "       tavo-bench http-rate --http P [--clients N] [--seconds N]\n"
+                 "       tavo-bench http-abuse --pid PID --http P\n");
     return 2;
 }
 
@@ -116,6 +122,32 @@ int main(int argc, char **argv) {
             return usage();
         int qtArgc = 1;
         return mode == "http-get" ? runHttpGets(qtArgc, argv, url, count) : runPollShare(qtArgc, argv, url, count);
+    }
+    if (mode == "http-abuse") {
+        int pid = 0, port = 0;
+        for (int i = 2; i < argc; ++i) {
+            const std::string word = argv[i];
+            int *target = word == "--pid" ? &pid : word == "--http" ? &port : nullptr;
+            if (!target || i + 1 >= argc || !number(argv[++i], *target))
+                return usage();
+        }
+        if (pid == 0 || port == 0)
+            return usage();
+        int qtArgc = 1;
+        return runHttpAbuse(qtArgc, argv, pid, port);
+    }
+    if (mode == "http-rate") {
+        int port = 0, clients = 50, seconds = 10;
+        for (int i = 2; i < argc; ++i) {
+            const std::string word = argv[i];
+            int *target = word == "--http" ? &port : word == "--clients" ? &clients : word == "--seconds" ? &seconds : nullptr;
+            if (!target || i + 1 >= argc || !number(argv[++i], *target))
+                return usage();
+        }
+        if (port == 0)
+            return usage();
+        int qtArgc = 1;
+        return runHttpRate(qtArgc, argv, port, clients, seconds);
     }
     const bool launch = argc > 1 && std::strcmp(argv[1], "launch") == 0;
     const int first = argc > 1 && (launch || std::strcmp(argv[1], "line") == 0) ? 2 : 1;

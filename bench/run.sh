@@ -237,6 +237,12 @@ measure_tools() {
         --http "$http_port" --flood-mb 10
     server_bench metrics http-get --url "http://127.0.0.1:$http_port/metrics" --count 200
     stop "$server_pid"
+
+    note "tavo-server's HTTP side: GET /api/status from 50 keep-alive clients; memory under abuse"
+    start_server "$pty" 9600 --http 127.0.0.1:0 --poll 10 --max-age 1 || return 1
+    server_bench http http-rate --http "$http_port" --clients 50 --seconds 10
+    server_bench http http-abuse --pid "$server_pid" --http "$http_port"
+    stop "$server_pid"
     stop "$sim_pid"
 
     note "power-off to 100 simulated projectors answering after 200 ms: at once, then one at a time"
@@ -392,6 +398,12 @@ table=$(
 | … with every front end at its cap of idle clients ($(tool server_memory_caps_connections) connections: 256 PJLink, 16 line, 64 HTTP) | $(mib "$(tool server_memory_caps_kib)") | at rest: $(mib "$(tool server_memory_rest_kib)") | $(ratio "$(tool server_memory_caps_kib)" "$(tool server_memory_rest_kib)") | – |
 | … while one PJLink client writes $(tool server_memory_flood_megabytes) MB of queries and reads nothing, peak; the client closed by the server after $(scaled "%.1f s" "$(tool server_memory_flood_closed_after_ms)" 1000) | $(mib "$(tool server_memory_flood_peak_kib)") | at rest: $(mib "$(tool server_memory_rest_kib)") | $(ratio "$(tool server_memory_flood_peak_kib)" "$(tool server_memory_rest_kib)") | flat |
 | the poll's share of line time, simulator paced at 9600 bit/s: every 1 s (measured over $(tool poll_poll_wall_seconds) s) / every 10 s (the default, a tenth) | $(fmt "%.2f %%" "$(awk -v x="$(tool poll_poll_share)" 'BEGIN { print x * 100 }')") / $(fmt "%.3f %%" "$(awk -v x="$(tool poll_poll_share)" 'BEGIN { print x * 10 }')") | – | – | – |
+| \`GET /api/status\` answered per second to 50 keep-alive clients, each asking again on its answer (tavo-server alone; the machine shared) | $(fmt "%.0f/s" "$(tool http_rate_rps)") | the earlier HTTP side (Qt HTTP Server), same machine: 1751/s | $(ratio "$(tool http_rate_rps)" 1751) | – |
+| tavo-server resident memory at rest (HTTP on), before the abuses below | $(mib "$(tool http_abuse_rest_kib)") | – | – | – |
+| … at most, while a client sends a 200 MiB body (answered $(tool http_abuse_body_answer | tr -d '\r')) | $(mib "$(tool http_abuse_body_kib)") | at rest: $(mib "$(tool http_abuse_rest_kib)") | $(ratio "$(tool http_abuse_body_kib)" "$(tool http_abuse_rest_kib)") | within 32 MiB |
+| … at most, while a client sends 10,000 pipelined \`GET /api/catalogues\` and reads nothing | $(mib "$(tool http_abuse_pipelined_kib)") | at rest: $(mib "$(tool http_abuse_rest_kib)") | $(ratio "$(tool http_abuse_pipelined_kib)" "$(tool http_abuse_rest_kib)") | within 32 MiB |
+| … at most, over 1,000 events sockets opened and dropped | $(mib "$(tool http_abuse_websockets_kib)") | at rest: $(mib "$(tool http_abuse_rest_kib)") | $(ratio "$(tool http_abuse_websockets_kib)" "$(tool http_abuse_rest_kib)") | within 32 MiB |
+| … at most, under 64 clients sending their heads 3 bytes every 100 ms ($(tool http_abuse_slow_open) still open after 2 s) | $(mib "$(tool http_abuse_slow_kib)") | at rest: $(mib "$(tool http_abuse_rest_kib)") | $(ratio "$(tool http_abuse_slow_kib)" "$(tool http_abuse_rest_kib)") | within 32 MiB |
 | a \`/metrics\` scrape on one connection, median / p99 of $(tool metrics_get_n) ($(tool metrics_get_bytes) bytes) | $(scaled "%.0f" "$(tool metrics_get_median_us)" 1) / $(scaled "%.0f µs" "$(tool metrics_get_p99_us)" 1) | – | – | – |
 | tavo-server's page in headless Chromium on loopback: a click on "Status" (the mouse event sent to the browser) to CR0 arriving at the simulator, median (N=$(page clicks)) | $(scaled "%.2f ms" "$(page click_to_line_median_us)" 1000) | – | – | – |
 | that click to the line, p99 | $(scaled "%.2f ms" "$(page click_to_line_p99_us)" 1000) | – | – | – |
