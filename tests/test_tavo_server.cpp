@@ -3,6 +3,7 @@
 // adapter, with the projector simulator (or a projector the test plays) on a pseudo-terminal;
 // the command line, memory and the idle close are tried on the program itself.
 #include "LineQueue.h"
+#include "PasswordGuard.h"
 #include "ProjectorServer.h"
 #include "PtyPair.h"
 #include "Readings.h"
@@ -402,8 +403,33 @@ private slots:
         for (Client *refused : {&wrong, &bare, &replayed})
             QVERIFY(refused->closedByServer());
         QCOMPARE(sim.fresh(), QString("CR0"));
-        QCOMPARE(rig.log.filter("authentication refused").size(), 3);
+        QCOMPARE(rig.log.filter("wrong password from 127.0.0.1").size(), 1);
         QVERIFY(!rig.logged("pass word"));
+
+        // Five wrong passwords within a minute: from then on the address's attempts are judged
+        // one at a time, each once a delay has passed, and the log counts them once a minute.
+        for (int i = 0; i < 2; ++i) {
+            Client again(rig.portOf("pjlink"));
+            again.line();
+            QCOMPARE(again.ask("%1POWR ?"), QByteArray("PJLINK ERRA"));
+        }
+        PasswordGuard &guard = rig.server->pjlink()->guard();
+        QVERIFY(guard.waitMs(QHostAddress::LocalHost) > 0);
+        Client sixth(rig.portOf("pjlink")), late(rig.portOf("pjlink"));
+        sixth.line();
+        const QByteArray lateGreeting = late.line();
+        sixth.socket.write("%1POWR ?\r");
+        late.socket.write(digest(lateGreeting, "pass word") + "%1POWR ?\r");
+        QCOMPARE(right.ask("%1CLSS ?"), QByteArray("%1CLSS=1")); // both have reached the server meanwhile
+        QVERIFY(sixth.received.isEmpty() && late.received.isEmpty());
+        guard.delayPassed(QHostAddress::LocalHost);
+        QCOMPARE(sixth.line(), QByteArray("PJLINK ERRA"));
+        QVERIFY(guard.waitMs(QHostAddress::LocalHost) > 0); // the right one waits for the next delay
+        guard.minutePassed();
+        QVERIFY(rig.logged("pjlink: 5 more wrong passwords from 127.0.0.1 in the last minute; its attempts now wait 2 s"));
+        guard.delayPassed(QHostAddress::LocalHost);
+        QCOMPARE(late.line(), QByteArray("%1POWR=0"));
+        QCOMPARE(rig.log.filter("wrong password").size(), 2);
     }
 
     void projectorFaultsSilenceAndAFullQueue() {

@@ -145,7 +145,8 @@ void LineConnection::finish() {
 void LineConnection::close(const QString &why) {
     if (m_closing)
         return;
-    emit event(QStringLiteral("%1: %2").arg(m_peer, why));
+    if (!why.isEmpty())
+        emit event(QStringLiteral("%1: %2").arg(m_peer, why));
     m_closing = true;
     m_idle.stop();
     if (m_socket->state() == QAbstractSocket::UnconnectedState) {

@@ -43,7 +43,8 @@ public:
     void send(const QByteArray &bytes);
     // The line handed over has been dealt with; the next one may come.
     void lineDone();
-    // Sends what is queued, then closes (or aborts once drainMs have passed).
+    // Sends what is queued, then closes (or aborts once drainMs have passed). `why` goes to
+    // the log unless empty.
     void close(const QString &why);
     // How much longer the first line may be (a PJLink digest in front of it).
     void setFirstLineAllowance(qsizetype extra) { m_splitter.setFirstLineAllowance(extra); }

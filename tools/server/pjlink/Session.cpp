@@ -10,8 +10,9 @@
 
 namespace pjlink {
 
-Session::Session(LineConnection *connection, const SessionRules &rules, Bridge &bridge, LineQueue &queue)
-    : QObject(connection), m_connection(connection), m_rules(rules), m_bridge(bridge), m_queue(queue),
+Session::Session(LineConnection *connection, const SessionRules &rules, Bridge &bridge, LineQueue &queue,
+                 PasswordGuard &guard)
+    : QObject(connection), m_connection(connection), m_rules(rules), m_bridge(bridge), m_queue(queue), m_guard(guard),
       m_client(queue.addClient(QStringLiteral("pjlink"), connection->peer(), connection->address())) {
     if (!rules.password.isEmpty()) {
         m_random = freshRandom();
@@ -26,14 +27,9 @@ Session::~Session() { m_queue.removeClient(m_client); }
 
 void Session::handle(QByteArray line) {
     if (!m_random.isEmpty()) {
-        if (!digestMatches(QByteArrayView(line).first(std::min(line.size(), digestLength)),
-                           digestFor(m_random, m_rules.password))) {
-            m_connection->send(authenticationError.toByteArray());
-            m_connection->close(QStringLiteral("authentication refused"));
-            return;
-        }
-        m_random.clear();
-        line.remove(0, digestLength);
+        // While the address is being slowed, the connection waits, without a word, for its turn.
+        m_guard.whenFree(m_connection->address(), this, [this, line] { authenticate(line); });
+        return;
     }
     const CommandLine command = readCommandLine(line);
     if (command.verdict == CommandLine::Verdict::unreadable) {
@@ -60,6 +56,20 @@ void Session::handle(QByteArray line) {
         answer(command.header, "ERR3"); // the line is too busy to wait for
 }
 
+void Session::authenticate(QByteArray line) {
+    if (!digestMatches(QByteArrayView(line).first(std::min(line.size(), digestLength)),
+                       digestFor(m_random, m_rules.password))) {
+        m_guard.failed(m_connection->address());
+        m_connection->send(authenticationError.toByteArray());
+        m_connection->close({}); // the guard logs wrong passwords, a line a minute at most
+        return;
+    }
+    m_guard.succeeded(m_connection->address());
+    m_random.clear();
+    line.remove(0, digestLength);
+    handle(std::move(line));
+}
+
 void Session::answer(const QByteArray &header, const QByteArray &result) {
     m_connection->send(answerLine(header, result));
     m_connection->lineDone();
@@ -68,6 +78,7 @@ void Session::answer(const QByteArray &header, const QByteArray &result) {
 FrontEnd::FrontEnd(Listener &listener, SessionRules rules, Bridge &bridge, LineQueue &queue, QObject *parent)
     : QObject(parent), m_listener(listener), m_rules(std::move(rules)), m_bridge(bridge), m_queue(queue) {
     connect(&listener, &QTcpServer::newConnection, this, &FrontEnd::accept);
+    connect(&m_guard, &PasswordGuard::event, this, &FrontEnd::event);
 }
 
 void FrontEnd::accept() {
@@ -77,7 +88,7 @@ void FrontEnd::accept() {
             emit event(QStringLiteral("pjlink: %1").arg(line));
         });
         emit event(QStringLiteral("pjlink: connection from %1").arg(connection->peer()));
-        new Session(connection, m_rules, m_bridge, m_queue);
+        new Session(connection, m_rules, m_bridge, m_queue, m_guard);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "LineConnection.h"
 #include "LineQueue.h"
+#include "PasswordGuard.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -23,17 +24,20 @@ struct SessionRules {
 class Session : public QObject {
     Q_OBJECT
 public:
-    Session(LineConnection *connection, const SessionRules &rules, Bridge &bridge, LineQueue &queue);
+    Session(LineConnection *connection, const SessionRules &rules, Bridge &bridge, LineQueue &queue,
+            PasswordGuard &guard);
     ~Session() override;
 
 private:
     void handle(QByteArray line);
+    void authenticate(QByteArray line);
     void answer(const QByteArray &header, const QByteArray &result);
 
     LineConnection *m_connection;
     const SessionRules &m_rules;
     Bridge &m_bridge;
     LineQueue &m_queue;
+    PasswordGuard &m_guard;
     LineQueue::ClientId m_client;
     QByteArray m_random; // set until the client has authenticated
 };
@@ -44,6 +48,7 @@ class FrontEnd : public QObject {
 public:
     FrontEnd(Listener &listener, SessionRules rules, Bridge &bridge, LineQueue &queue, QObject *parent = nullptr);
     SessionRules &rules() { return m_rules; }
+    PasswordGuard &guard() { return m_guard; }
 
 signals:
     void event(const QString &line);
@@ -55,6 +60,7 @@ private:
     SessionRules m_rules;
     Bridge &m_bridge;
     LineQueue &m_queue;
+    PasswordGuard m_guard{QStringLiteral("pjlink")};
 };
 
 } // namespace pjlink
