@@ -32,11 +32,17 @@ QString hostPart(const QByteArray &host) {
 
 bool carriesPassword(const QByteArray &authorization, const QByteArray &password) {
     const QByteArray value = authorization.trimmed();
-    if (value.startsWith("Bearer "))
-        return sameBytes(value.mid(7).trimmed(), password);
-    if (!value.startsWith("Basic "))
+    const qsizetype blank = value.indexOf(' ');
+    if (blank < 0)
         return false;
-    const QByteArray decoded = QByteArray::fromBase64(value.mid(6).trimmed());
+    // Scheme names are case-insensitive (RFC 9110).
+    const QByteArray scheme = value.left(blank).toLower();
+    const QByteArray credentials = value.mid(blank + 1).trimmed();
+    if (scheme == "bearer")
+        return sameBytes(credentials, password);
+    if (scheme != "basic")
+        return false;
+    const QByteArray decoded = QByteArray::fromBase64(credentials);
     const qsizetype colon = decoded.indexOf(':');
     return colon >= 0 && sameBytes(decoded.mid(colon + 1), password);
 }
