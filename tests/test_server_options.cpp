@@ -17,8 +17,8 @@ QString listener(const std::optional<ListenAddress> &listen) {
 // What the options come to, in one line that a case can compare.
 QString summary(const StartOptions &start) {
     const ServerOptions &s = start.server;
-    return QStringLiteral("%1 %2 pjlink=%3 line=%4 http=%5 poll=%6 age=%7 idle=%8 caps=%9/%10/%11 per=%12 pw=%13/%14 "
-                          "mqtt=%15")
+    return QStringLiteral("%1 %2 pjlink=%3 line=%4 http=%5 poll=%6 age=%7 idle=%8 caps=%9/%10/%11 per=%12/%13/%14 "
+                          "pw=%15/%16 mqtt=%17")
         .arg(start.device, start.lineSettings, listener(s.pjlink), listener(s.line), listener(s.http))
         .arg(s.pollSeconds)
         .arg(s.queue.maxAgeMs)
@@ -26,6 +26,8 @@ QString summary(const StartOptions &start) {
         .arg(s.pjlinkConnections.total)
         .arg(s.lineConnections.total)
         .arg(s.httpConnections.total)
+        .arg(s.pjlinkConnections.perAddress)
+        .arg(s.lineConnections.perAddress)
         .arg(s.httpConnections.perAddress)
         .arg(QString::fromUtf8(s.pjlinkSession.password), QString::fromUtf8(s.httpRules.password),
              s.mqtt ? s.mqtt->base + (start.unpublish ? QStringLiteral(" unpublish") : QString()) : QStringLiteral("off")) +
@@ -60,7 +62,7 @@ private slots:
         QTest::addColumn<QString>("said"); // in the message, or the summary of what starts
 
         const QString defaults = "19200,N,8,1 pjlink=127.0.0.1:4352 line=off http=127.0.0.1:8735 poll=10 age=1000 "
-                                 "idle=30000 caps=256/16/64 per=32";
+                                 "idle=30000 caps=256/16/64 per=32/16/32";
         QTest::newRow("defaults") << QStringList{"--port", "/dev/ttyUSB0"} << -1
                                   << "/dev/ttyUSB0 " + defaults + " pw=/ mqtt=off";
         QTest::newRow("everything given")
@@ -72,7 +74,7 @@ private slots:
                            "hall"}
             << -1
             << "/dev/ttyUSB1 9600,N,8,1 pjlink=[::1]:4400 line=0.0.0.0:7350 http=0.0.0.0:8000 poll=0 age=500 "
-               "idle=86400000 caps=4096/1/2 per=3 pw=pass word/ mqtt=tavo/hall instance=hall";
+               "idle=86400000 caps=4096/1/2 per=3/1/2 pw=pass word/ mqtt=tavo/hall instance=hall";
         QTest::newRow("IPv6 wildcard and loopback as given")
             << QStringList{"--port", "3", "--pjlink", "[::1]:4400", "--http", "[::]:8000", "--http-public-read"} << -1
             << "pjlink=[::1]:4400 line=off http=[::]:8000";

@@ -583,7 +583,8 @@ private slots:
 
     void hostileInputLeavesTheServerServing() {
         Simulator sim;
-        ServerRig rig(sim.device);
+        ServerRig rig(sim.device,
+                      [](ServerOptions &options) { options.line = ListenAddress{QHostAddress::LocalHost, 0}; });
         const quint16 port = rig.portOf("pjlink");
         auto stillServes = [&] {
             Client client(port);
@@ -622,6 +623,12 @@ private slots:
             half.socket.write("%1PO");
             early.socket.write("%1LAMP ?\r");
             QVERIFY(waitUntil([&] { return half.socket.bytesToWrite() == 0 && early.socket.bytesToWrite() == 0; }));
+        }
+        { // on the line front end, a command with a control character inside is never sent
+            Client raw(rig.portOf("line"));
+            raw.socket.write("CR0\nC00\r");
+            QCOMPARE(raw.ask("CR3"), QByteArray("01234"));
+            QVERIFY(rig.logged("\" C R 0  [LF]  C 0 0 \" refused, a control character inside"));
         }
         for (int round = 0; round < 10; ++round) { // a thousand connects and drops
             std::vector<std::unique_ptr<QTcpSocket>> sockets;

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QTcpSocket>
 
+#include <algorithm>
+
 LineFrontEnd::LineFrontEnd(Listener &listener, LineQueue &queue, QObject *parent)
     : QObject(parent), m_listener(listener), m_queue(queue) {
     connect(&listener, &QTcpServer::newConnection, this, &LineFrontEnd::accept);
@@ -22,6 +24,14 @@ void LineFrontEnd::accept() {
         connect(connection, &LineConnection::event, this,
                 [this](const QString &line) { emit event(QStringLiteral("line: %1").arg(line)); });
         connect(connection, &LineConnection::lineReceived, this, [this, client, connection](const QByteArray &line) {
+            // A line feed or any other control character inside would reach the projector as
+            // a second command behind the first ("CR0\nC00" passing for a query): never sent.
+            if (std::any_of(line.begin(), line.end(), [](char c) { return uchar(c) < 0x20 || c == 0x7f; })) {
+                emit event(QStringLiteral("line: %1: \"%2\" refused, a control character inside")
+                               .arg(connection->peer(), renderTranscript(QString::fromLatin1(line.left(32))).text));
+                connection->lineDone();
+                return;
+            }
             LineRequest request;
             request.commands = {QString::fromLatin1(line)};
             request.done = [connection = QPointer<LineConnection>(connection)](const QList<LineExchange> &exchanges) {

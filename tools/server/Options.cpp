@@ -81,8 +81,10 @@ void addOptions(QCommandLineParser &parser) {
          "seconds", "10"},
         {"max-age", "Answer a query from a reading younger than this many seconds (default 1; 0: never).", "seconds",
          "1"},
-        {"per-address", "Connections one address may hold on each front end; loopback is exempt (default 32).", "n",
-         "32"},
+        {"per-address",
+         "Connections one address may hold on each front end, at most the front end's own cap; loopback is exempt "
+         "(default 32).",
+         "n", "32"},
         {"pjlink-clients", "PJLink connections at once (default 256).", "n", "256"},
         {"line-clients", "Line connections at once (default 16).", "n", "16"},
         {"http-clients", "HTTP connections at once, events sockets included (default 64).", "n", "64"},
@@ -250,11 +252,11 @@ std::optional<OptionsExit> limitsFrom(const QCommandLineParser &parser, ServerOp
     server.pollSeconds = int(*poll);
     server.pjlinkSession.limits.idleMs = int(*pjlinkIdle) * 1000;
     server.queue.maxAgeMs = int(maxAge * 1000);
-    for (ConnectionRules *rules : {&server.pjlinkConnections, &server.lineConnections, &server.httpConnections})
-        rules->perAddress = int(*perAddress);
     server.pjlinkConnections.total = int(*pjlinkClients);
     server.lineConnections.total = int(*lineClients);
     server.httpConnections.total = int(*httpClients);
+    for (ConnectionRules *rules : {&server.pjlinkConnections, &server.lineConnections, &server.httpConnections})
+        rules->perAddress = std::min(int(*perAddress), rules->total);
     return std::nullopt;
 }
 

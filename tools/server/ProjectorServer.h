@@ -45,7 +45,7 @@ struct ServerOptions {
     QByteArray pjlinkName = "TAVO QT735";
 
     std::optional<ListenAddress> line; // off unless given
-    ConnectionRules lineConnections{16, 32, {}};
+    ConnectionRules lineConnections{16, 16, {}};
 
     std::optional<ListenAddress> http = ListenAddress{QHostAddress::LocalHost, 8735};
     ConnectionRules httpConnections{64, 32, {}};
