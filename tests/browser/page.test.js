@@ -327,6 +327,20 @@ test('a hostile reply shows as text, and the page takes nothing from anywhere el
   assert.match(policy, /script-src 'self'/);
   assert.doesNotMatch(policy, /unsafe-inline|unsafe-eval/);
 
+  // The files and tables go deflated to a client that takes it, and a client that has them
+  // already is told so (304) rather than sent them again.
+  for (const file of ['/page/panel.js', '/api/catalogues']) {
+    const first = await fetch(`${base}${file}`, { headers: { 'Accept-Encoding': 'deflate' } });
+    assert.equal(first.headers.get('content-encoding'), 'deflate', file);
+    assert.ok((await first.text()).length > 1000, file); // undone by fetch itself
+    const again = await fetch(`${base}${file}`,
+      { headers: { 'Accept-Encoding': 'identity', 'If-None-Match': first.headers.get('etag') } });
+    assert.equal(again.status, 200, 'another encoding is another file');
+    const same = await fetch(`${base}${file}`,
+      { headers: { 'Accept-Encoding': 'deflate', 'If-None-Match': first.headers.get('etag') } });
+    assert.equal(same.status, 304, file);
+  }
+
   // Everything the first load fetched came from the server, and its bodies fit in 100 KiB.
   const fresh = await openPage();
   const loaded = await fresh.waitFor(() => document.readyState === 'complete' &&

@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 // A command as JSON is a few dozen bytes.
@@ -63,8 +65,11 @@ void HttpReply::send(int status, const QByteArray &body, const QByteArray &conte
         return;
     http::Response response;
     response.status = status;
+    // A header given here takes the place of a common one of the same name.
     for (const auto &[name, value] : HttpFrontEnd::commonHeaders())
-        response.headers.emplace_back(standard(name), standard(value));
+        if (std::none_of(headers.begin(), headers.end(),
+                         [&](const auto &given) { return given.first.compare(name, Qt::CaseInsensitive) == 0; }))
+            response.headers.emplace_back(standard(name), standard(value));
     for (const auto &[name, value] : headers)
         response.headers.emplace_back(standard(name), standard(value));
     response.headers.emplace_back("Content-Type", standard(contentType));

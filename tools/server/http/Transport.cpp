@@ -324,7 +324,8 @@ public:
             response->result(unsigned(given.status));
             for (const auto &[name, value] : given.headers)
                 response->insert(name, value);
-            response->content_length(given.body.size());
+            if (given.status != 304) // a 304 has no body, and its length would be the 200's
+                response->content_length(given.body.size());
             if (!found->head)
                 response->body() = std::move(given.body);
             found->close = found->close || given.close || found->upgrade;

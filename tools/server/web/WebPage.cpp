@@ -4,8 +4,11 @@
 #include "http/Events.h"
 #include "http/HttpFrontEnd.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+
+#include <map>
 
 namespace {
 
@@ -21,9 +24,21 @@ QByteArray typeOf(const QString &path) {
     return "application/octet-stream";
 }
 
-QByteArray resource(const QString &path) {
-    QFile file(QStringLiteral(":/page/") + path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+// Every file compiled in under :/page, by name.
+std::map<QString, PageFile> pageFiles() {
+    std::map<QString, PageFile> files;
+    for (const QString &name : QDir(QStringLiteral(":/page")).entryList(QDir::Files)) {
+        QFile file(QStringLiteral(":/page/") + name);
+        if (file.open(QIODevice::ReadOnly))
+            files.emplace(name, PageFile(file.readAll(), typeOf(name)));
+    }
+    return files;
+}
+
+void serve(const PageFile &file, const HttpRequest &request, HttpReply reply, HttpHeaders headers = {}) {
+    PageAnswer answer = pageAnswer(file, request.value("If-None-Match"), request.value("Accept-Encoding"));
+    headers += answer.headers;
+    reply.send(answer.status, answer.body, file.type, headers);
 }
 
 } // namespace
@@ -35,26 +50,27 @@ QByteArray WebPage::contentSecurityPolicy() {
 
 WebPage::WebPage(HttpFrontEnd &http, Events &events, LineQueue &queue, const HttpRules &rules, const QString &name,
                  QObject *parent)
-    : QObject(parent), m_holds(queue, rules), m_panel(QJsonDocument(panelJson(name)).toJson(QJsonDocument::Compact)),
-      m_catalogues(QJsonDocument(cataloguesJson()).toJson(QJsonDocument::Compact)) {
-    const auto file = [](const QString &path, HttpReply reply) {
-        const QByteArray body = path.contains(QLatin1Char('/')) ? QByteArray() : resource(path);
-        if (body.isEmpty()) {
-            reply.sendError(404, QStringLiteral("no page file %1").arg(path));
+    : QObject(parent), m_holds(queue, rules), m_files(pageFiles()),
+      m_panel(QJsonDocument(panelJson(name)).toJson(QJsonDocument::Compact), "application/json"),
+      m_catalogues(QJsonDocument(cataloguesJson()).toJson(QJsonDocument::Compact), "application/json") {
+    const auto file = [this](const QString &name, const HttpRequest &request, HttpReply reply) {
+        const auto found = m_files.find(name);
+        if (found == m_files.end()) {
+            reply.sendError(404, QStringLiteral("no page file %1").arg(name));
             return;
         }
-        reply.send(200, body, typeOf(path), {{"Content-Security-Policy", contentSecurityPolicy()}});
+        serve(found->second, request, std::move(reply), {{"Content-Security-Policy", contentSecurityPolicy()}});
     };
-    http.route("GET", QStringLiteral("/"), [file](const HttpRequest &, HttpReply reply) {
-        file(QStringLiteral("index.html"), std::move(reply));
+    http.route("GET", QStringLiteral("/"), [file](const HttpRequest &request, HttpReply reply) {
+        file(QStringLiteral("index.html"), request, std::move(reply));
     });
     http.route("GET", QStringLiteral("/page/"), [file](const HttpRequest &request, HttpReply reply) {
-        file(request.path.mid(int(sizeof "/page/") - 1), std::move(reply));
+        file(request.path.mid(int(sizeof "/page/") - 1), request, std::move(reply));
     });
     http.route("GET", QStringLiteral("/api/panel"),
-               [this](const HttpRequest &, HttpReply reply) { reply.send(200, m_panel, "application/json"); });
-    http.route("GET", QStringLiteral("/api/catalogues"), [this](const HttpRequest &, HttpReply reply) {
-        reply.send(200, m_catalogues, "application/json");
+               [this](const HttpRequest &request, HttpReply reply) { serve(m_panel, request, std::move(reply)); });
+    http.route("GET", QStringLiteral("/api/catalogues"), [this](const HttpRequest &request, HttpReply reply) {
+        serve(m_catalogues, request, std::move(reply));
     });
 
     connect(&events, &Events::message, this, [this](EventsSocket *socket, const QString &text) {

@@ -1,17 +1,21 @@
 #pragma once
 
 #include "Holds.h"
+#include "PageFiles.h"
 #include "http/Access.h"
 
 #include <QByteArray>
 #include <QObject>
+#include <QString>
+
+#include <map>
 
 class Events;
 class HttpFrontEnd;
 class LineQueue;
 
 // The control page at "/": its files (compiled in, so the server needs nothing beside
-// itself), the tables it is drawn from (GET /api/panel, GET /api/catalogues) and the held
+// itself; each with an ETag, and deflated for the clients that take it), the tables it is drawn from (GET /api/panel, GET /api/catalogues) and the held
 // arrows its events socket carries. Everything else the page does goes through the HTTP
 // API, under the same rules as any other client.
 class WebPage : public QObject {
@@ -30,6 +34,7 @@ public:
 
 private:
     Holds m_holds;
-    QByteArray m_panel;
-    QByteArray m_catalogues;
+    std::map<QString, PageFile> m_files; // index.html, panel.css, ... as served
+    PageFile m_panel;
+    PageFile m_catalogues;
 };

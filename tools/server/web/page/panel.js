@@ -654,7 +654,7 @@
   // --- start --------------------------------------------------------------------------------
 
   async function fetchJson(path) {
-    const response = await fetch(path, { credentials: 'same-origin', cache: 'no-store' });
+    const response = await fetch(path, { credentials: 'same-origin', cache: 'no-cache' });
     if (!response.ok) throw new Error(`${path}: ${response.status}`);
     return response.json();
   }
