@@ -2,7 +2,21 @@
 # Installs the Debian packages the build, the tests and the demo need, only those
 # that are missing, and the page test's npm packages. Safe to run again; needs root
 # (or sudo) only when something is missing.
+#
+#   scripts/bootstrap.sh [--packaging | --with-tools] [--arm64]
+#
+# --arm64 adds what the arm64 cross build and its emulated tests need (scripts/package.sh
+# --arch arm64 and scripts/test-arm64.sh ask for it): the cross compiler, the arm64 libraries
+# through multiarch, and qemu-user-static.
 set -euo pipefail
+mode=
+arm64=
+for arg in "$@"; do
+    case $arg in
+    --arm64) arm64=1 ;;
+    *) mode=$arg ;;
+    esac
+done
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev xvfb xauth)
 # tavo-server's HTTP and WebSocket side (Boost.Beast, header-only) and the TLS it can take on;
@@ -22,7 +36,7 @@ packages+=(chromium firefox-esr webkit2gtk-driver)
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
     packages+=(nodejs npm)
 fi
-if [[ "${1:-}" == "--with-tools" ]]; then
+if [[ $mode == --with-tools ]]; then
     packages+=(clang libclang-rt-14-dev)   # sanitizer and fuzzer builds
 fi
 # tavo-server's MQTT front end: the client library, and the broker and its clients that the
@@ -30,14 +44,21 @@ fi
 packages+=(libmosquitto-dev mosquitto mosquitto-clients)
 # scripts/package.sh (--packaging): CPack's DEB generator runs dpkg-shlibdeps, which needs file.
 # tests/test_package.sh and checking the package by hand (--with-tools): the validators too.
-if [[ "${1:-}" == "--packaging" || "${1:-}" == "--with-tools" ]]; then
+if [[ $mode == --packaging || $mode == --with-tools ]]; then
     packages+=(dpkg-dev file)
 fi
-if [[ "${1:-}" == "--with-tools" ]]; then
+if [[ $mode == --with-tools ]]; then
     packages+=(desktop-file-utils appstream systemd lintian)
     # systemd-analyze looks up the unit's manual page with man; the upgrade test mounts
     # overlays, and the package's scripts add its user to a group with usermod.
     packages+=(man-db mount passwd)
+fi
+# The arm64 build: Debian's cross compiler, the arm64 builds of the libraries the programs
+# link, and the emulator that runs them here. The host's Qt tools (moc, rcc) serve both builds.
+if [[ -n $arm64 ]]; then
+    packages+=(crossbuild-essential-arm64 qemu-user-static)
+    packages+=(qt6-base-dev:arm64 qt6-serialport-dev:arm64 libmosquitto-dev:arm64)
+    packages+=(qt6-httpserver-dev:arm64 qt6-websockets-dev:arm64 libboost1.81-dev:arm64 libssl-dev:arm64)
 fi
 
 missing=()
@@ -49,6 +70,9 @@ if ((${#missing[@]} > 0)); then
     sudo_cmd=()
     if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
     export DEBIAN_FRONTEND=noninteractive
+    if [[ -n $arm64 ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+        "${sudo_cmd[@]}" dpkg --add-architecture arm64
+    fi
     "${sudo_cmd[@]}" apt-get update -qq
     # Packages that bring a service (Prometheus, a message broker) must not start it: the
     # tests start their own, on free loopback ports. A policy-rc.d that refuses every start
