@@ -154,7 +154,7 @@ struct Simulator {
     QProcess process;
     QString device;
     explicit Simulator(QStringList arguments = {}) {
-        process.start(qEnvironmentVariable("TAVO_PROJECTOR_SIM"), arguments << "--pty"
+        startBuilt(process, "TAVO_PROJECTOR_SIM", arguments << "--pty"
                                                                             << "--wire-log"
                                                                             << dir.filePath("wire.log"));
         if (process.waitForStarted(5000) && process.waitForReadyRead(5000))
@@ -408,7 +408,7 @@ private slots:
         environment.insert("XDG_RUNTIME_DIR", dir.path());
         QProcess server;
         server.setProcessEnvironment(environment);
-        server.start(qEnvironmentVariable("TAVO_SERVER"),
+        startBuilt(server, "TAVO_SERVER",
                      QStringList{"--port", projector.device, "--baud", "9600", "--pjlink", "off", "--http", "off"} +
                          mqttOptions);
         QVERIFY(waitUntil([&] {
@@ -425,7 +425,7 @@ private slots:
 
         QProcess unpublish;
         unpublish.setProcessEnvironment(environment);
-        unpublish.start(qEnvironmentVariable("TAVO_SERVER"), mqttOptions + QStringList{"--mqtt-unpublish"});
+        startBuilt(unpublish, "TAVO_SERVER", mqttOptions + QStringList{"--mqtt-unpublish"});
         QVERIFY(unpublish.waitForFinished(15000));
         QCOMPARE(unpublish.exitCode(), 0);
         for (const QByteArray &config : configs)

@@ -2,6 +2,7 @@
 // real tavo-projector-sim executable over a pseudo-terminal and over TCP.
 
 #include "projector_model.h"
+#include "TestSupport.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -55,15 +56,12 @@ public:
     }
 
     bool start(const QStringList &arguments) {
-        const QString program = qEnvironmentVariable("TAVO_PROJECTOR_SIM");
-        if (program.isEmpty()) {
+        if (qEnvironmentVariableIsEmpty("TAVO_PROJECTOR_SIM")) {
             qWarning("TAVO_PROJECTOR_SIM is not set");
             return false;
         }
-        m_process.setProgram(program);
-        m_process.setArguments(arguments);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
+        startBuilt(m_process, "TAVO_PROJECTOR_SIM", arguments);
         if (!m_process.waitForStarted(10000))
             return false;
         m_announcement = readLine();

@@ -192,8 +192,9 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("LD_LIBRARY_PATH"), dir.path());
         run.setProcessEnvironment(environment);
-        run.start(setpriv, {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                            QStringLiteral("--clear-groups"), probe, pty.slavePath()});
+        run.start(setpriv, QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                                       QStringLiteral("--clear-groups")} +
+                               emulator() + QStringList{probe, pty.slavePath()});
         QVERIFY(run.waitForFinished(10000));
         const QString told = QString::fromLocal8Bit(run.readAllStandardOutput() + run.readAllStandardError());
         QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 1, qPrintable(told));

@@ -2,6 +2,7 @@
 // wire, the lines printed, and the exit status.
 #include "exchange/StatusDecoding.h"
 #include "exchange/Transcript.h"
+#include "TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -27,9 +28,7 @@ struct Simulator {
     QStringList endpoints; // pty paths or socket://127.0.0.1:port
 
     explicit Simulator(const QStringList &arguments, int count = 1) {
-        process.setProgram(qEnvironmentVariable("TAVO_PROJECTOR_SIM"));
-        process.setArguments(arguments + QStringList{"--warmup", "60000", "--cooldown", "60000"});
-        process.start();
+        startBuilt(process, "TAVO_PROJECTOR_SIM", arguments + QStringList{"--warmup", "60000", "--cooldown", "60000"});
         while (endpoints.size() < count && (process.canReadLine() || process.waitForReadyRead(5000))) {
             const QString line = QString::fromLatin1(process.readLine()).trimmed();
             endpoints << (line.startsWith("TCP ") ? "socket://" + line.mid(4) : line.mid(4));
@@ -70,7 +69,7 @@ Run tavoSend(const QStringList &arguments, const QString &configHome = QString()
         process.setStandardOutputFile(standardOutput, QIODevice::Append);
     QElapsedTimer clock;
     clock.start();
-    process.start(qEnvironmentVariable("TAVO_SEND"), arguments);
+    startBuilt(process, "TAVO_SEND", arguments);
     process.waitForFinished(60000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
             process.readAllStandardError(), clock.elapsed()};

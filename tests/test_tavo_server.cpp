@@ -49,7 +49,7 @@ struct Simulator {
     QString device;
     qsizetype seen = 0;
     explicit Simulator(QStringList arguments = {}) {
-        process.start(qEnvironmentVariable("TAVO_PROJECTOR_SIM"),
+        startBuilt(process, "TAVO_PROJECTOR_SIM",
                       arguments << "--pty" << "--log" << dir.filePath("line.log"));
         if (process.waitForStarted(5000) && process.waitForReadyRead(5000))
             device = QString::fromLatin1(process.readLine()).trimmed().mid(4);
@@ -201,7 +201,7 @@ struct ServerProcess {
         process.setProcessEnvironment(isolated(configHome.isEmpty() ? config.path() : configHome));
         QObject::connect(&process, &QProcess::readyReadStandardError, &process,
                          [this] { log += process.readAllStandardError(); });
-        process.start(qEnvironmentVariable("TAVO_SERVER"), arguments << "--http" << "off");
+        startBuilt(process, "TAVO_SERVER", arguments << "--http" << "off");
         (void)waitUntil([this] { return log.contains("for PJLink") || process.state() == QProcess::NotRunning; });
         port = QRegularExpression("listening on 127.0.0.1:(\\d+) for PJLink").match(log).captured(1).toUShort();
     }
@@ -713,7 +713,7 @@ private slots:
         {
             Simulator sim(slowToWake);
             QProcess send;
-            send.start(qEnvironmentVariable("TAVO_SEND"),
+            startBuilt(send, "TAVO_SEND",
                        {"-p", sim.device, "-b", "9600", "--json", "status", "lamp-time", "temp", "input-mode"});
             QVERIFY(send.waitForFinished(20000));
             QCOMPARE(send.exitCode(), 1);

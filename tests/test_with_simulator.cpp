@@ -31,15 +31,10 @@ struct Simulator {
     QString endpoint; // a pty path or socket://127.0.0.1:port
 
     explicit Simulator(QStringList arguments) {
-        process.setProgram(qEnvironmentVariable("TAVO_PROJECTOR_SIM"));
         // The warm-up lasts ten times as long as a few exchanges on a busy machine, so a state
         // looked at right after a change is still that state; the end of it is waited for.
-        process.setArguments(arguments << "--warmup"
-                                       << "3000"
-                                       << "--cooldown"
-                                       << "3000"
-                                       << "--announce-power");
-        process.start();
+        startBuilt(process, "TAVO_PROJECTOR_SIM",
+                   arguments << "--warmup" << "3000" << "--cooldown" << "3000" << "--announce-power");
         if (!process.waitForStarted(5000))
             return;
         for (int i = 0; i < 100 && !process.canReadLine(); ++i)

@@ -116,3 +116,13 @@ quint16 freeLoopbackPort() {
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
 }
+
+QStringList emulator() { return QProcess::splitCommand(qEnvironmentVariable("TAVO_EMULATOR")); }
+
+QStringList builtCommand(const char *variable) { return emulator() << qEnvironmentVariable(variable); }
+
+void startBuilt(QProcess &process, const char *variable, const QStringList &arguments, QIODevice::OpenMode mode) {
+    QStringList command = builtCommand(variable);
+    const QString program = command.takeFirst();
+    process.start(program, command + arguments, mode);
+}

@@ -6,6 +6,7 @@
 #include "link/Form1.h"
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
@@ -86,3 +87,12 @@ QByteArray fileContents(const QString &path);
 
 // A loopback port no one listens on just now, for a program the test starts.
 quint16 freeLoopbackPort();
+
+// The words that start a program of this build: in a cross build, the emulator the build
+// names in TAVO_EMULATOR and then the program, which is named by the environment variable
+// `variable` (TAVO_SERVER ...); natively the program alone.
+QStringList emulator();
+QStringList builtCommand(const char *variable);
+// Starts that program with `arguments` on `process`.
+void startBuilt(QProcess &process, const char *variable, const QStringList &arguments,
+                QIODevice::OpenMode mode = QIODevice::ReadWrite);
