@@ -745,6 +745,8 @@ private slots:
     // The panel through the line front end, a PJLink client and the poll at once: every
     // reply reaches the one who asked. Two raw clients hammering never see each other's.
     void nothingCrossesBetweenClients() {
+        if (!emulator().isEmpty())
+            QSKIP("700 exchanges within 30 s: more than an emulated server keeps up with");
         PlayedProjector projector;
         int readings = 0; // every reading differs from every other
         projector.answer = [&](const QByteArray &command) -> QByteArray {
