@@ -58,7 +58,7 @@ fi
 if [[ -n $arm64 ]]; then
     packages+=(crossbuild-essential-arm64 qemu-user-static)
     packages+=(qt6-base-dev:arm64 qt6-serialport-dev:arm64 libmosquitto-dev:arm64)
-    packages+=(qt6-httpserver-dev:arm64 qt6-websockets-dev:arm64 libboost1.81-dev:arm64 libssl-dev:arm64)
+    packages+=(qt6-websockets-dev:arm64 libboost1.81-dev:arm64 libssl-dev:arm64)
 fi
 
 missing=()
