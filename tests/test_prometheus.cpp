@@ -30,11 +30,14 @@ struct Started {
         QObject::connect(&process, &QProcess::readyRead, &process, [this] { out += process.readAll(); });
         process.start(program, arguments);
     }
-    // A program of this build, named by the environment variable `variable`.
-    Started(const char *variable, const QStringList &arguments) {
+    // A program of this build, named by an environment variable.
+    struct Built {
+        const char *variable;
+    };
+    Started(Built program, const QStringList &arguments) {
         process.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&process, &QProcess::readyRead, &process, [this] { out += process.readAll(); });
-        startBuilt(process, variable, arguments);
+        startBuilt(process, program.variable, arguments);
     }
     ~Started() {
         process.terminate();
@@ -51,11 +54,11 @@ struct ServedProjector {
     std::unique_ptr<Started> server;
     QString target;
     ServedProjector(const QStringList &simulatorArguments, const QStringList &serverArguments)
-        : simulator("TAVO_PROJECTOR_SIM", QStringList{"--pty"} + simulatorArguments) {
+        : simulator(Started::Built{"TAVO_PROJECTOR_SIM"}, QStringList{"--pty"} + simulatorArguments) {
         if (!waitUntil([&] { return simulator.out.contains('\n') || !simulator.running(); }))
             return;
         const QString device = QString::fromLatin1(simulator.out.left(simulator.out.indexOf('\n'))).mid(4);
-        server = std::make_unique<Started>("TAVO_SERVER",
+        server = std::make_unique<Started>(Started::Built{"TAVO_SERVER"},
                                            QStringList{"--port", device, "--baud", "9600", "--pjlink", "off", "--http",
                                                        "127.0.0.1:0", "--poll", "1"} +
                                                serverArguments);
