@@ -12,6 +12,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -19,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWebSocket>
 
 #include <memory>
 #include <optional>
@@ -181,8 +184,8 @@ struct ServerRig {
     std::unique_ptr<ProjectorServer> server;
     QStringList log;
 
-    ServerRig(const QString &device, const mqtt::Settings &mqtt, int pollSeconds,
-              const QByteArray &name = "TAVO QT735") {
+    ServerRig(const QString &device, const mqtt::Settings &mqtt, int pollSeconds, const QByteArray &name = "TAVO QT735",
+              bool http = false) {
         port.setDevice(device);
         port.setSettings(QStringLiteral("9600,N,8,1"));
         ServerOptions options;
@@ -191,7 +194,10 @@ struct ServerRig {
         options.queue.maxAgeMs = 0;
         options.pjlink = ListenAddress{QHostAddress::LocalHost, 0};
         options.pjlinkName = name;
-        options.http.reset();
+        if (http)
+            options.http = ListenAddress{QHostAddress::LocalHost, 0};
+        else
+            options.http.reset();
         options.mqtt = mqtt;
         server = std::make_unique<ProjectorServer>(options, port);
         QObject::connect(server.get(), &ProjectorServer::event, server.get(),
@@ -205,6 +211,52 @@ struct ServerRig {
         server.reset();
     }
     qsizetype logged(const QString &text) const { return log.filter(text).size(); }
+    quint16 portOf(const char *frontEnd) const {
+        return server->address(QLatin1String(frontEnd)).section(':', -1).toUShort();
+    }
+};
+
+// The HTTP API, the events socket and PJLink of one server, as their clients meet them.
+struct Clients {
+    QNetworkAccessManager web;
+    QString base;
+    quint16 pjlinkPort;
+    QWebSocket events;
+    QList<QJsonObject> received;
+
+    explicit Clients(const ServerRig &rig)
+        : base(QStringLiteral("http://127.0.0.1:%1").arg(rig.portOf("http"))), pjlinkPort(rig.portOf("pjlink")) {
+        QObject::connect(&events, &QWebSocket::textMessageReceived, &events,
+                         [this](const QString &text) { received << QJsonDocument::fromJson(text.toUtf8()).object(); });
+        events.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/events").arg(rig.portOf("http"))));
+    }
+    // GET, or POST of a command; the status and the body.
+    std::pair<int, QByteArray> http(const QString &path, const QByteArray &command = {}) {
+        QNetworkRequest request(QUrl(base + path));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+        QNetworkReply *reply =
+            command.isEmpty() ? web.get(request) : web.post(request, R"({"command": ")" + command + R"("})");
+        (void)waitUntil([reply] { return reply->isFinished(); });
+        reply->deleteLater();
+        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+    }
+    QJsonObject status() { return QJsonDocument::fromJson(http("/api/status").second).object(); }
+    // One PJLink command on a connection of its own; the answer without its header.
+    QByteArray pjlink(const QByteArray &command) {
+        QTcpSocket socket;
+        QByteArray got;
+        QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [&] { got += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, pjlinkPort);
+        if (!waitUntil([&] { return got.contains('\r'); }))
+            return {};
+        got.clear();
+        socket.write("%1" + command + '\r');
+        (void)waitUntil([&] { return got.contains('\r'); });
+        return got.left(got.indexOf('\r')).mid(7);
+    }
+    bool eventSeen(const std::function<bool(const QJsonObject &)> &matches) const {
+        return std::any_of(received.begin(), received.end(), matches);
+    }
 };
 
 // Two servers on one broker, as two projectors of one building.
@@ -278,11 +330,20 @@ private slots:
         QJsonParseError error;
         const QJsonObject config = QJsonDocument::fromJson(message->payload, &error).object();
         QVERIFY2(error.error == QJsonParseError::NoError, message->payload.constData());
-        for (const QString &key : required + QStringList{"name", "unique_id", "availability_topic", "device"})
+        for (const QString &key : required + QStringList{"name", "unique_id", "availability", "device"})
             QVERIFY2(config.contains(key), qPrintable(key));
         for (auto value = fixed.begin(); value != fixed.end(); ++value)
             QCOMPARE(config[value.key()], value.value());
-        QCOMPARE(config["availability_topic"].toString(), QString("tavo/room-4/availability"));
+        // Unavailable while the server is gone, and what reads the projector also while it
+        // does not answer.
+        QStringList availability;
+        for (const QJsonValue &each : config["availability"].toArray())
+            availability << each["topic"].toString();
+        const QStringList expected = config.contains("state_topic")
+                                         ? QStringList{"tavo/room-4/availability", "tavo/room-4/projector/availability"}
+                                         : QStringList{"tavo/room-4/availability"};
+        QCOMPARE(availability, expected);
+        QCOMPARE(config["availability_mode"].toString(), QString("all"));
         const QJsonObject device = config["device"].toObject();
         QCOMPARE(device["manufacturer"].toString(), QString("TAVO"));
         QCOMPARE(device["model"].toString(), QString("QT735"));
@@ -291,7 +352,7 @@ private slots:
 
         const QJsonObject other = json(configOf("tavo_room-5"));
         QVERIFY(!other.isEmpty());
-        for (const char *distinct : {"unique_id", "state_topic", "command_topic", "availability_topic"})
+        for (const char *distinct : {"unique_id", "state_topic", "command_topic", "availability"})
             if (config.contains(distinct))
                 QVERIFY2(config[distinct] != other[distinct], distinct);
         QVERIFY(device["identifiers"] != other["device"].toObject()["identifiers"]);
@@ -360,6 +421,74 @@ private slots:
         QCOMPARE(raw["ok"].toBool(), false);
         QVERIFY2(raw["error"].toString().contains("--mqtt-raw"), qPrintable(raw["error"].toString()));
         QVERIFY(!projector.wire().contains("C01"));
+    }
+
+    // One picture in every front end, with no poll: only the server's own reads can show a
+    // change. After a power-on each shows the warm-up; a power-off during it is refused in
+    // the same words over HTTP and MQTT and with ERR3 over PJLink, with nothing but the look
+    // at the power state on the line; a projector gone is shown as silent everywhere, and
+    // its first answer brings every front end back.
+    void everyFrontEndTellsTheSameStory() {
+        Broker broker;
+        QTemporaryDir dir;
+        const QString link = dir.filePath("qt735");
+        auto projector = std::make_unique<Simulator>(QStringList{"--warmup", "600000", "--link", link});
+        Watcher watcher(broker, {"tavo/one/#"});
+        ServerRig rig(link, settingsFor(broker, "tavo/one"), 0, "TAVO QT735", true);
+        Clients clients(rig);
+        const auto mqttSays = [&](const QByteArray &topic, const QByteArray &payload) {
+            return waitUntil([&] {
+                const auto last = watcher.last("tavo/one/" + topic);
+                return last && last->payload == payload;
+            });
+        };
+        QVERIFY(mqttSays("availability", "online"));
+        QVERIFY(waitUntil([&] { return !clients.received.isEmpty(); }));
+
+        QCOMPARE(clients.http("/api/commands", "power-on").first, 200);
+        QVERIFY(waitUntil([&] {
+            const QJsonObject power = clients.status()["power"].toObject();
+            return power["value"] == "countdown" && power["stale"] == false && power["age"].isDouble();
+        }));
+        QVERIFY(clients.eventSeen([](const QJsonObject &event) {
+            return event["type"] == "reading" && event["name"] == "power" && event["value"] == "countdown";
+        }));
+        QVERIFY(clients.http("/metrics").second.contains("tavo_power_state{state=\"countdown\"} 1\n"));
+        QVERIFY(mqttSays("power_state", "countdown"));
+        QVERIFY(mqttSays("power", "ON"));
+        QCOMPARE(clients.pjlink("POWR ?"), QByteArray("3"));
+
+        const qsizetype wireBefore = projector->wire().size();
+        const auto [refusedCode, refusedBody] = clients.http("/api/commands", "power-off");
+        QCOMPARE(refusedCode, 409);
+        const QString httpWords = QJsonDocument::fromJson(refusedBody).object()["error"].toString();
+        QVERIFY2(httpWords.contains("warming up"), qPrintable(httpWords));
+        qsizetype results = 0;
+        QVERIFY(publish(broker, "tavo/one/power/set", "OFF"));
+        QCOMPARE(json(watcher.next("tavo/one/result", results))["error"].toString(), httpWords);
+        QCOMPARE(clients.pjlink("POWR 0"), QByteArray("ERR3"));
+        QCOMPARE(QString(projector->wire().mid(wireBefore)), QString("CR0\rCR0\rCR0\r"));
+        QCOMPARE(rig.logged(" refused: " + httpWords.section(": ", 1)), 3); // HTTP, MQTT and PJLink alike
+
+        projector.reset();
+        QCOMPARE(clients.pjlink("POWR ?"), QByteArray("ERR4"));
+        QVERIFY(mqttSays("projector/availability", "offline"));
+        const QJsonObject silent = clients.status();
+        QCOMPARE(silent["line"].toObject()["answers"].toBool(true), false);
+        QVERIFY(silent["line"].toObject()["last_answer_age"].toDouble(-1) >= 0);
+        QCOMPARE(silent["power"].toObject()["stale"].toBool(), true);
+        QVERIFY(clients.eventSeen(
+            [](const QJsonObject &event) { return event["type"] == "line" && event["answers"] == false; }));
+        QVERIFY(clients.http("/metrics").second.contains("\ntavo_up 0\n"));
+
+        projector = std::make_unique<Simulator>(QStringList{"--link", link});
+        QCOMPARE(clients.pjlink("POWR ?"), QByteArray("0"));
+        QVERIFY(mqttSays("projector/availability", "online"));
+        QVERIFY(mqttSays("power_state", "standby"));
+        QCOMPARE(clients.status()["line"].toObject()["answers"].toBool(), true);
+        QVERIFY(clients.eventSeen(
+            [](const QJsonObject &event) { return event["type"] == "line" && event["answers"] == true; }));
+        QVERIFY(clients.http("/metrics").second.contains("\ntavo_up 1\n"));
     }
 
     // The lamp hours sensor shows what the projector counts, and goes to the broker when it

@@ -3,7 +3,7 @@
 // socket closes, and nothing left waiting to go out after either. On the in-memory port, with
 // the handlers called as the events socket calls them.
 #include "LineQueue.h"
-#include "Readings.h"
+#include "exchange/Readings.h"
 #include "web/Holds.h"
 
 #include "exchange/ProjectorLine.h"

@@ -180,7 +180,9 @@ private slots:
         const ReplyReading temps = readReply(u"CR6", u"031.5 033.0 035.2\r");
         QCOMPARE(temps.value.toArray(), QJsonArray({31.5, 33.0, 35.2}));
 
-        QCOMPARE(readReply(u"CR1", u"4\r").value.toString(), QString("Wired"));
+        const ReplyReading input = readReply(u"CR1", u"4\r");
+        QCOMPARE(input.status, QString("Wired"));
+        QCOMPARE(input.value.toString(), QString("Video"));
         // A reply to anything else is shown, never decoded.
         const ReplyReading ack = readReply(u"C00", u"\x06");
         QCOMPARE(ack.status, std::nullopt);

@@ -6,10 +6,12 @@
 #include "PasswordGuard.h"
 #include "ProjectorServer.h"
 #include "PtyPair.h"
-#include "Readings.h"
 #include "TestSupport.h"
+#include "exchange/Readings.h"
 
 #include "http/Access.h"
+#include "http/Events.h"
+#include "mqtt/Topics.h"
 #include "port_dialog/Form2.h"
 
 #include <QCryptographicHash>
@@ -228,7 +230,7 @@ private slots:
         port.setPortOpen(true);
         ProjectorLine line(port, 200);
         Readings readings;
-        LineQueue queue(line, readings, {3, 64, 1000, 4, 5});
+        LineQueue queue(line, readings, {3, 64, 60000, 4, 5});
         QStringList answers;
         const auto request = [&](const char *command, const QString &tag) {
             LineRequest r;
@@ -246,7 +248,7 @@ private slots:
         QVERIFY(queue.submit(first, request("C1A", "C1A")) == none);
         QVERIFY(queue.submit(first, request("C1B", "C1B")) == none);
         QVERIFY(queue.submit(second, request("C2A", "C2A")) == none);
-        QVERIFY(queue.submit(second, request("CR6", "read")) == none);
+        QVERIFY(queue.submit(second, request("CR3", "read")) == none);
         QVERIFY(queue.submit(queue.addClient("pjlink", "third", remote), request("C3A", "")) ==
                 LineQueue::Refusal::clientFull);
         const auto other = queue.addClient("pjlink", "other", QHostAddress("192.0.2.8"));
@@ -262,7 +264,7 @@ private slots:
         QVERIFY(queue.submit(same, request("CR0", "second")) == none);
 
         const QList<QByteArray> replies{"\x06", "\x06", "024.0 025.0 024.5\r", "80\r",
-                                        "\x06", "\x06", "\x06", "\x06", "025.0 026.0 025.5\r"};
+                                        "\x06", "\x06", "\x06", "\x06", "01234\r"};
         for (const QByteArray &reply : replies) {
             const qsizetype before = port.written.size();
             QVERIFY(waitUntil([&] { return port.written.size() > before; }));
@@ -270,29 +272,36 @@ private slots:
         }
         // Front ends in turn, addresses within PJLink in turn, connections within an address
         // in turn; the poll, waiting, before any front end's second turn.
-        QCOMPARE(port.written, QByteArray("C1A\rC0A\rCR6\rCR0\rC0B\rC2A\rC0C\rC1B\rCR6\r"));
+        QCOMPARE(port.written, QByteArray("C1A\rC0A\rCR6\rCR0\rC0B\rC2A\rC0C\rC1B\rCR3\r"));
         QVERIFY(waitUntil([&] { return answers.size() == 10; }));
         QCOMPARE(answers.mid(0, 5), (QStringList{"C1A=\x06", "C0A=\x06", "poll=024.0 025.0 024.5\r", "first=80\r",
                                                  "second=80\r"}));
 
-        // The temperatures just read answer their query from memory, the power state read
-        // before the set commands does not; a set command makes every reading stale.
+        // The temperatures just read answer their query from memory; the power state read
+        // before the set commands too, as none of them changes it.
         answers.clear();
         QVERIFY(queue.submit(other, request("CR6", "remembered")) == LineQueue::Refusal::none);
         QVERIFY(waitUntil([&] { return answers.size() == 1; }));
-        QCOMPARE(answers, QStringList{"remembered=025.0 026.0 025.5\r"});
+        QVERIFY(queue.submit(other, request("CR0", "kept")) == LineQueue::Refusal::none);
+        QVERIFY(waitUntil([&] { return answers.size() == 2; }));
+        QCOMPARE(answers, (QStringList{"remembered=024.0 025.0 024.5\r", "kept=80\r"}));
         QCOMPARE(port.written.count('\r'), 9);
-        QVERIFY(queue.submit(other, request("CR0", "stale")) == LineQueue::Refusal::none);
-        QVERIFY(waitUntil([&] { return port.written.endsWith("CR6\rCR0\r"); }));
-        port.receive("80\r");
+        // A power command makes the power state stale, and once acknowledged the server reads
+        // it again; a query meanwhile shares that read, the temperatures still answer from memory.
         QVERIFY(queue.submit(other, request("C00", "on")) == LineQueue::Refusal::none);
         QVERIFY(waitUntil([&] { return port.written.endsWith("C00\r"); }));
         port.receive("\x06");
-        QVERIFY(queue.submit(other, request("CR6", "fresh")) == LineQueue::Refusal::none);
-        QVERIFY(waitUntil([&] { return port.written.endsWith("C00\rCR6\r"); }));
-        port.receive("027.0 026.0 025.5\r");
-        QVERIFY(waitUntil([&] { return answers.size() == 4; }));
-        QCOMPARE(answers.last(), QString("fresh=027.0 026.0 025.5\r"));
+        QVERIFY(waitUntil([&] { return port.written.endsWith("C00\rCR0\r"); }));
+        QVERIFY(readings.reading(u"power").stale);
+        QVERIFY(queue.submit(same, request("CR0", "shared")) == LineQueue::Refusal::none);
+        QVERIFY(queue.submit(other, request("CR6", "still")) == LineQueue::Refusal::none);
+        port.receive("40\r");
+        QVERIFY(waitUntil([&] { return answers.size() == 5; }));
+        QStringList last = answers.mid(3);
+        last.sort();
+        QCOMPARE(last, (QStringList{"shared=40\r", "still=024.0 025.0 024.5\r"}));
+        QCOMPARE(readings.reading(u"power").value.toString(), QString("countdown"));
+        QVERIFY(port.written.endsWith("C00\rCR0\r"));
     }
 
     // --- PJLink ---------------------------------------------------------------------------
@@ -310,26 +319,37 @@ private slots:
             {"ERST ?", "000000", "CR0"},
             {"INPT 31", "ERR3", "CR0"}, // inputs and mutes only while on
             {"AVMT 31", "ERR3", "CR0"},
-            {"POWR 1", "OK", "CR0 C00"},
-            {"POWR ?", "3", "CR0"}, // warming up
+            {"POWR 1", "OK", "CR0 C00 CR0"}, // the state check, the command, the power read again
+            {"POWR ?", "3", "CR0"},          // warming up
             {"POWR 0", "ERR3", "CR0"},
         };
         const Step whileOn[] = {
-            {"POWR 1", "OK", "CR0 C00"},
-            {"INPT 12", "OK", "CR0 C06"}, {"INPT ?", "12", "CR1"},
-            {"INPT 21", "OK", "CR0 C07"}, {"INPT ?", "21", "CR1"},
-            {"INPT 22", "OK", "CR0 C34"}, {"INPT ?", "22", "CR1"},
-            {"INPT 23", "OK", "CR0 C54"}, {"INPT ?", "23", "CR1"},
-            {"INPT 24", "OK", "CR0 C51"}, {"INPT ?", "24", "CR1"},
-            {"INPT 31", "OK", "CR0 C04"}, {"INPT ?", "31", "CR1"},
-            {"INPT 11", "OK", "CR0 C50"}, {"INPT ?", "11", "CR1"},
+            {"POWR 1", "OK", "CR0 C00 CR0"},
+            {"INPT 12", "OK", "CR0 C06 CR1"},
+            {"INPT ?", "12", "CR1"},
+            {"INPT 21", "OK", "CR0 C07 CR1"},
+            {"INPT ?", "21", "CR1"},
+            {"INPT 22", "OK", "CR0 C34 CR1"},
+            {"INPT ?", "22", "CR1"},
+            {"INPT 23", "OK", "CR0 C54 CR1"},
+            {"INPT ?", "23", "CR1"},
+            {"INPT 24", "OK", "CR0 C51 CR1"},
+            {"INPT ?", "24", "CR1"},
+            {"INPT 31", "OK", "CR0 C04 CR1"},
+            {"INPT ?", "31", "CR1"},
+            {"INPT 11", "OK", "CR0 C50 CR1"},
+            {"INPT ?", "11", "CR1"},
             {"AVMT ?", "30", ""},
-            {"AVMT 11", "OK", "CR0 C0D"}, {"AVMT ?", "11", ""},
+            {"AVMT 11", "OK", "CR0 C0D"},
+            {"AVMT ?", "11", ""},
             {"AVMT 10", "OK", "CR0 C0E"},
-            {"AVMT 21", "OK", "CR0 C0B"}, {"AVMT ?", "21", ""},
+            {"AVMT 21", "OK", "CR0 C0B"},
+            {"AVMT ?", "21", ""},
             {"AVMT 20", "OK", "CR0 C0C"},
-            {"AVMT 31", "OK", "CR0 C0D C0B"}, {"AVMT ?", "31", ""},
-            {"AVMT 30", "OK", "CR0 C0E C0C"}, {"AVMT ?", "30", ""},
+            {"AVMT 31", "OK", "CR0 C0D C0B"},
+            {"AVMT ?", "31", ""},
+            {"AVMT 30", "OK", "CR0 C0E C0C"},
+            {"AVMT ?", "30", ""},
             {"LAMP ?", "1234 1", "CR3 CR0"},
             {"INST ?", "11 12 21 22 23 24 31", ""},
             {"NAME ?", "Room 4 projector", ""},
@@ -337,7 +357,7 @@ private slots:
             {"INF2 ?", "QT735", ""},
             {"INFO ?", "", ""},
             {"CLSS ?", "1", ""},
-            {"POWR 0", "OK", "CR0 C01"},
+            {"POWR 0", "OK", "CR0 C01 CR0"},
             {"POWR ?", "2", "CR0"},
             {"POWR 1", "ERR3", "CR0"}, // cooling down
             // Undefined commands and parameters out of range: nothing on the line.
@@ -348,13 +368,25 @@ private slots:
             {"INPT 13", "ERR2", ""},
             {"INST 1", "ERR2", ""},
         };
+        // The projector's commands the simulator heard, waiting for as many as `expected`:
+        // the server's own read after a command may come just after the answer.
+        const auto heardFor = [](Simulator &sim, const QString &expected) {
+            QStringList heard;
+            (void)waitUntil(
+                [&] {
+                    heard += sim.fresh().split(' ', Qt::SkipEmptyParts);
+                    return heard.size() >= expected.split(' ', Qt::SkipEmptyParts).size();
+                },
+                2000);
+            return heard.join(' ');
+        };
         // The answer, and the projector's commands the simulator heard for it.
-        const auto failures = [](Simulator &sim, Client &client, const auto &steps) {
+        const auto failures = [&heardFor](Simulator &sim, Client &client, const auto &steps) {
             QStringList failed;
             for (const Step &step : steps) {
                 const QByteArray expected = "%1" + QByteArray(step.command).left(4) + "=" + step.answer;
                 const QByteArray answer = client.ask("%1" + QByteArray(step.command));
-                const QString heard = sim.fresh();
+                const QString heard = heardFor(sim, QString(step.line));
                 if (answer != expected || heard != step.line)
                     failed << QString("%1: answered \"%2\", the line heard \"%3\"").arg(step.command, answer, heard);
             }
@@ -377,7 +409,7 @@ private slots:
         client.line();
         QCOMPARE(client.ask("%1POWR 1"), QByteArray("%1POWR=OK"));
         QVERIFY(sim.announces("on"));
-        sim.fresh();
+        QCOMPARE(heardFor(sim, "CR0 C00 CR0"), QString("CR0 C00 CR0"));
         const QString failed = failures(sim, client, whileOn);
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QCOMPARE(client.ask("%2POWR ?"), QByteArray("%2POWR=ERR1"));
@@ -895,11 +927,11 @@ private slots:
                                           "status", "value"}));
         QCOMPARE(set["command"].toString(), QString("C00"));
         QCOMPARE(set["ok"].toBool(), true);
-        QCOMPARE(sim.fresh().section(' ', -1), QString("C00"));
-        // The power-on made every reading stale: the status goes to the projector again.
+        // The power state is looked at first, and read again once the command is acknowledged.
+        QVERIFY(waitUntil([&] { return rig.server->readings().reading(u"power").value == "countdown"; }));
+        QVERIFY2(sim.fresh().endsWith("CR0 C00 CR0"), "the state check, the command, the power read again");
         const auto [queryCode, queryBody] = call(post, "POST", R"({"command": "CR0"})");
         QCOMPARE(QJsonDocument::fromJson(queryBody).object()["value"].toString(), QString("countdown"));
-        QCOMPARE(sim.fresh(), QString("CR0"));
         const auto [refusedCode, refusedBody] = call(post, "POST", R"({"command": "XX"})");
         QCOMPARE(QJsonDocument::fromJson(refusedBody).object()["ok"].toBool(), false);
         QCOMPARE(call(post, "POST", R"({"command": "Power-On"})").first, 400);
@@ -918,7 +950,9 @@ private slots:
         const auto [metricsCode, metrics] = call(QNetworkRequest(QUrl(base + "/metrics")), "GET");
         QCOMPARE(metricsCode, 200);
         QVERIFY(metrics.contains("\ntavo_lamp_seconds 4442400\n"));
-        QVERIFY(metrics.contains("tavo_commands_total{front_end=\"pjlink\"} 1\n"));
+        // The input is answered from its reading while that is recent, else from the line.
+        QVERIFY(metrics.contains("tavo_commands_total{front_end=\"pjlink\"} 1\n") !=
+                metrics.contains("tavo_answers_from_memory_total{front_end=\"pjlink\"} 1\n"));
         QVERIFY(metrics.contains("tavo_power_state{state=\"countdown\"} 1\n"));
         QVERIFY(metrics.contains("tavo_clients{front_end=\"events\"} 1\n"));
 
@@ -930,6 +964,60 @@ private slots:
         rebound.setRawHeader("Host", "attacker.example:8735");
         QCOMPARE(call(rebound, "GET").first, 421);
         QVERIFY(!sim.fresh().contains("C01"));
+    }
+
+    // Each answer to the input query as the panel's status box shows it, and named by the
+    // one input table wherever it goes to another program; an answer outside 1 to 5 is unknown.
+    void inputsAreNamedByOneTable_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QJsonValue>("statusBox"); // null: the box stays as it is
+        QTest::addColumn<QJsonValue>("name");      // null: unknown
+        QTest::addColumn<QByteArray>("select");    // the MQTT select's state
+        QTest::addColumn<QByteArray>("pjlink");
+        QTest::newRow("1") << QByteArray("1") << QJsonValue(" Input 1") << QJsonValue("Computer 1")
+                           << QByteArray("Computer 1") << QByteArray("11");
+        QTest::newRow("2") << QByteArray("2") << QJsonValue(" Input 2") << QJsonValue("Computer 2")
+                           << QByteArray("Computer 2") << QByteArray("12");
+        QTest::newRow("3") << QByteArray("3") << QJsonValue(" Input 3") << QJsonValue("HDMI") << QByteArray("HDMI")
+                           << QByteArray("31");
+        QTest::newRow("4") << QByteArray("4") << QJsonValue(" Wired") << QJsonValue("Video") << QByteArray("Video")
+                           << QByteArray("21");
+        QTest::newRow("5") << QByteArray("5") << QJsonValue(" Wireless/Viewer") << QJsonValue("S-VIDEO")
+                           << QByteArray("S-VIDEO") << QByteArray("22");
+        QTest::newRow("unknown") << QByteArray("6") << QJsonValue() << QJsonValue() << QByteArray("None")
+                                 << QByteArray("ERR4");
+    }
+    void inputsAreNamedByOneTable() {
+        QFETCH(QByteArray, reply);
+        QFETCH(QJsonValue, statusBox);
+        QFETCH(QJsonValue, name);
+        QFETCH(QByteArray, select);
+        QFETCH(QByteArray, pjlink);
+        PlayedProjector projector;
+        projector.answer = [&](const QByteArray &) { return reply + '\r'; };
+        ServerRig rig(projector.pty.slavePath(), [](ServerOptions &options) {
+            options.http = ListenAddress{QHostAddress::LocalHost, 0};
+        });
+        QJsonValue shownInBox;
+        QObject::connect(&rig.server->queue(), &LineQueue::exchanged, rig.server.get(),
+                         [&](const LineExchange &exchange) {
+                             const QJsonObject transcript = transcriptOf(exchange);
+                             shownInBox = transcript.contains("status_box") ? transcript["status_box"] : QJsonValue();
+                         });
+        Client client(rig.portOf("pjlink"));
+        client.line();
+        QCOMPARE(client.ask("%1INPT ?"), "%1INPT=" + pjlink);
+        QCOMPARE(shownInBox, statusBox);
+        QNetworkAccessManager web;
+        QNetworkReply *status =
+            web.get(QNetworkRequest(QUrl(QString("http://127.0.0.1:%1/api/status").arg(rig.portOf("http")))));
+        QVERIFY(waitUntil([status] { return status->isFinished(); }));
+        QCOMPARE(QJsonDocument::fromJson(status->readAll())["input"]["value"], name);
+        delete status;
+        const QList<mqtt::Message> state =
+            mqtt::stateMessages(mqtt::Topics("tavo/t"), rig.server->readings().reading(u"input"));
+        QCOMPARE(state.size(), 1);
+        QCOMPARE(state[0].payload, select);
     }
 
     void httpAccessRules_data() {

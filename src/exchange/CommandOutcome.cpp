@@ -11,12 +11,12 @@ QString problemOf(const Outcome &outcome) {
         return QStringLiteral("not sent: ") + outcome.exchange.failure;
     if (!outcome.exchange.failure.isEmpty())
         return QStringLiteral("failed: ") + outcome.exchange.failure;
-    return exchangeProblem(outcome.exchange, outcome.timeoutMs);
+    return outcome.exchange.problemText; // read where the exchange ended
 }
 
 QByteArray textLine(const Outcome &outcome) {
     const LineExchange &exchange = outcome.exchange;
-    const ReplyReading reading = readReply(outcome.command.code, exchange.reply);
+    const ReplyReading &reading = exchange.reading;
     const QString shown =
         exchange.reply.isEmpty() ? QStringLiteral("-") : QLatin1Char('"') + reading.shown + QLatin1Char('"');
     QStringList notes;
@@ -35,7 +35,7 @@ QByteArray jsonLine(const Outcome &outcome) {
 
 QJsonObject jsonObject(const Outcome &outcome) {
     const LineExchange &exchange = outcome.exchange;
-    const ReplyReading reading = readReply(outcome.command.code, exchange.reply);
+    const ReplyReading &reading = exchange.reading;
     const QString problem = problemOf(outcome);
     const auto orNull = [](const QString &text, bool present) { return present ? QJsonValue(text) : QJsonValue(); };
     return QJsonObject{

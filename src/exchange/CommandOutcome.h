@@ -14,7 +14,8 @@
 struct Outcome {
     QString port; // as the user gave it
     Command command;
-    LineExchange exchange;
+    LineExchange exchange; // as the line read it where it ended; its reading is reported as it is
+
     bool sent = true; // false when the port never opened
     int timeoutMs = 0;
 };

@@ -107,6 +107,7 @@ void ProjectorLine::charactersArrived() {
         if (m_exchange.reply.size() <= maxReplyLength)
             return;
         m_exchange.reply.truncate(maxReplyLength);
+        m_exchange.problem = ExchangeProblem::tooLong;
         m_exchange.failure =
             QStringLiteral("%1 sent more than %2 characters without ending its reply.").arg(m_port.deviceName()).arg(maxReplyLength);
         m_exchange.elapsedUs = m_clock.nsecsElapsed() / 1000;
@@ -169,7 +170,8 @@ void ProjectorLine::finish() {
     m_timeout.stop();
     const Waiting done = std::move(*m_current);
     m_current.reset();
-    const LineExchange exchange = m_exchange;
+    LineExchange exchange = m_exchange;
+    decodeExchange(exchange, m_timeoutMs);
     const QPointer<ProjectorLine> alive(this);
     if (done.done)
         done.done(exchange);

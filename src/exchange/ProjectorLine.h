@@ -1,5 +1,7 @@
 #pragma once
 
+#include "exchange/ReplyReading.h"
+
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QObject>
@@ -21,6 +23,11 @@ struct LineExchange {
     qint64 elapsedUs = 0;  // from the write to the end of the reply, or to the timeout
     QString failure;       // why the command never went out or the line went away meanwhile
     bool fromMemory = false; // an earlier answer to the same query, given again without asking
+    // Read once, where the exchange ends (decodeExchange): what the reply says, and what kept
+    // it from a good answer with the words for it.
+    ReplyReading reading;
+    ExchangeProblem problem = ExchangeProblem::none;
+    QString problemText;
 };
 
 // A projector line driven by a program without a window. Commands go out one at a time,

@@ -1,5 +1,6 @@
 #include "exchange/ReplyReading.h"
 
+#include "exchange/Inputs.h"
 #include "exchange/ProjectorLine.h"
 #include "exchange/Transcript.h"
 
@@ -57,6 +58,7 @@ ReplyReading readReply(QStringView command, QStringView reply) {
     const std::optional<QString> status = decodeStatus(rendering.text, reply.size(), txCommand);
     if (!status)
         return reading;
+    reading.statusBox = *status;
     reading.status = status->trimmed();
     if (isCommand(command, "CR0")) {
         reading.power = powerStatusOf(rendering.text);
@@ -70,12 +72,35 @@ ReplyReading readReply(QStringView command, QStringView reply) {
         reading.value = ok ? QJsonValue(hours) : QJsonValue(QJsonValue::Null);
     } else if (isCommand(command, "CR6")) {
         reading.value = temperatureReadings(reply);
+    } else if (isCommand(command, "CR1")) {
+        // The status box names the terminal in the panel's words; everything else by the table.
+        const InputTerminal *input = inputTerminalOf(reply.isEmpty() ? QChar() : reply.front());
+        reading.terminal = input ? input->terminal - '0' : 0;
+        reading.value = input ? QJsonValue(inputName(*input)) : QJsonValue(QJsonValue::Null);
     } else {
-        reading.value = *reading.status; // input, setting, lamp status: the words are the reading
+        reading.value = *reading.status; // setting, lamp status, lamp mode: the words are the reading
     }
-    if (reading.value.isNull())
+    if (reading.value.isNull()) {
         reading.status.reset();
+        reading.statusBox.reset();
+    }
     return reading;
+}
+
+void decodeExchange(LineExchange &exchange, int timeoutMs) {
+    exchange.reading = readReply(exchange.command, exchange.reply);
+    exchange.problemText = exchangeProblem(exchange, timeoutMs);
+    if (exchange.problemText.isEmpty())
+        exchange.problem = ExchangeProblem::none;
+    else if (!exchange.failure.isEmpty())
+        exchange.problem =
+            exchange.problem == ExchangeProblem::tooLong ? ExchangeProblem::tooLong : ExchangeProblem::failed;
+    else if (!exchange.answered)
+        exchange.problem = ExchangeProblem::timedOut;
+    else if (exchange.reply == QLatin1String("?\r"))
+        exchange.problem = ExchangeProblem::refused;
+    else
+        exchange.problem = ExchangeProblem::wrongShape;
 }
 
 QString exchangeProblem(const LineExchange &exchange, int timeoutMs) {

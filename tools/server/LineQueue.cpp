@@ -1,9 +1,8 @@
 #include "LineQueue.h"
 
 #include "Listener.h"
-#include "Readings.h"
 
-#include "exchange/ReplyReading.h"
+#include "exchange/Readings.h"
 #include "host/SerialComponent.h"
 
 #include <QPointer>
@@ -13,8 +12,9 @@
 namespace {
 
 bool queriesOnly(const LineRequest &request) {
-    return !request.proceed && std::all_of(request.commands.begin(), request.commands.end(),
-                                           [](const QString &command) { return LineQueue::isQuery(command); });
+    return request.sentIn == anyState &&
+           std::all_of(request.commands.begin(), request.commands.end(),
+                       [](const QString &command) { return LineQueue::isQuery(command); });
 }
 
 } // namespace
@@ -23,7 +23,28 @@ bool LineQueue::isQuery(QStringView command) { return command.startsWith(QLatin1
 
 LineQueue::LineQueue(ProjectorLine &line, Readings &readings, Limits limits, QObject *parent)
     : QObject(parent), m_line(line), m_readings(readings), m_limits(limits) {
-    connect(&line.port(), &SerialComponent::portLost, this, [this](const QString &why) { lineWorks(false, why); });
+    connect(&line.port(), &SerialComponent::portLost, &readings, &Readings::lineLost);
+    connect(&readings, &Readings::answersChanged, this, [this](bool answers, const QString &why) {
+        emit event(answers ? QStringLiteral("projector line: answers again")
+                           : QStringLiteral("projector line: %1").arg(why));
+    });
+    m_followUp = addClient(QStringLiteral("follow-up"), QStringLiteral("server"));
+    connect(&readings, &Readings::readAgain, this,
+            [this](const Readings::Reading &reading) { readAgain(reading.command); });
+}
+
+bool LineQueue::answers() const { return m_readings.answers(); }
+
+void LineQueue::readAgain(const char *query) {
+    LineRequest request;
+    request.commands = {QString::fromLatin1(query)};
+    request.fresh = true;
+    // A read of the same that waits for the line (whoever asked) will do.
+    for (const auto &[id, client] : m_clients)
+        for (const Job &job : client.waiting)
+            if (queriesOnly(job.request) && job.request.commands == request.commands)
+                return;
+    (void)submit(m_followUp, std::move(request)); // a full queue: the poll, or the next query, reads it
 }
 
 LineQueue::~LineQueue() = default;
@@ -167,6 +188,11 @@ qsizetype LineQueue::length() const { return m_waiting + (m_current ? 1 : 0); }
 
 LineQueue::Refusal LineQueue::submit(ClientId id, LineRequest request) {
     Client &client = m_clients.at(id);
+    if (request.sentIn != anyState) {
+        // Never from memory: a reading may be from before a warm-up or a cool-down began.
+        request.commands.prepend(QStringLiteral("CR0"));
+        request.fresh = true;
+    }
     if (qsizetype(client.waiting.size()) >= m_limits.perClient) {
         emit refused(client.frontEnd, Refusal::clientFull);
         return Refusal::clientFull;
@@ -235,6 +261,13 @@ void LineQueue::answerFromReadings(ClientId id, const LineRequest &request, QLis
 }
 
 bool LineQueue::joinWaiting(ClientId id, const LineRequest &request) {
+    // A query on the line whose answer has not come yet answers this one as well.
+    if (m_current && m_current->next == 0 && m_current->exchanges.isEmpty() && queriesOnly(m_current->job.request) &&
+        m_current->job.request.commands == request.commands) {
+        m_current->job.followers.push_back({id, request.done});
+        ++m_clients.at(id).outstanding;
+        return true;
+    }
     for (auto &[owner, client] : m_clients)
         for (Job &job : client.waiting)
             if (queriesOnly(job.request) && job.request.commands == request.commands) {
@@ -253,7 +286,7 @@ void LineQueue::openLine() {
             return;
         m_opening = false;
         if (failure)
-            lineWorks(false, failure->detail() + QStringLiteral(" Trying again at the next command."));
+            m_readings.lineLost(failure->detail() + QStringLiteral(" Trying again at the next command."));
         else
             emit event(QStringLiteral("projector line: opened %1").arg(port.deviceName()));
         scheduleStart();
@@ -276,7 +309,7 @@ void LineQueue::start() {
         return;
     Client &client = m_clients.at(*id);
     m_current = Current{*id, client.priority == Priority::normal, client.frontEnd, client.share,
-                        std::move(client.waiting.front()), {}, 0};
+                        std::move(client.waiting.front()), {}, 0, std::nullopt};
     client.waiting.pop_front();
     --m_waiting;
     if (!client.waiting.empty())
@@ -293,30 +326,31 @@ void LineQueue::runNext() {
             commandDone(*remembered, false);
             return;
         }
-    if (!isQuery(command))
-        m_readings.makeStale();
     // ProjectorLine answers from the event loop, never inside send().
     m_line.send(command, [this](const LineExchange &exchange) { commandDone(exchange, true); });
 }
 
 void LineQueue::commandDone(const LineExchange &exchange, bool fromLine) {
     const Client &client = m_clients.at(m_current->client);
-    if (fromLine) {
-        if (!exchange.failure.isEmpty())
-            lineWorks(false, exchange.failure);
-        else if (!exchange.answered)
-            lineWorks(false, QStringLiteral("no reply to %1").arg(exchange.command));
-        else
-            lineWorks(true, {});
+    if (fromLine)
         m_readings.observe(exchange);
-    }
     emit exchanged(exchange, client.frontEnd, client.name);
     Current &current = *m_current;
-    current.exchanges << exchange;
     const qsizetype index = current.next++;
     const LineRequest &request = current.job.request;
-    const bool goOn = request.proceed ? request.proceed(exchange, index)
-                                      : exchange.answered && exchange.failure.isEmpty();
+    if (request.sentIn != anyState && index == 0) {
+        current.refusal = refusalFor(exchange, request.sentIn);
+        if (current.refusal) {
+            emit event(QStringLiteral("%1: %2 from %3 refused: %4")
+                           .arg(client.frontEnd, request.commands.mid(1).join(QLatin1Char(' ')), client.name,
+                                current.refusal->words()));
+            finishCurrent();
+            return;
+        }
+    } else {
+        current.exchanges << exchange;
+    }
+    const bool goOn = exchange.answered && exchange.failure.isEmpty();
     if (goOn && current.next < request.commands.size()) {
         runNext();
         return;
@@ -334,8 +368,12 @@ void LineQueue::finishCurrent() {
         if (found == m_clients.end())
             return;
         --found->second.outstanding;
-        if (!found->second.gone && done)
-            done(current.exchanges);
+        if (!found->second.gone) {
+            if (current.refusal && current.job.request.refused)
+                current.job.request.refused(*current.refusal);
+            else if (!current.refusal && done)
+                done(current.exchanges);
+        }
         forgetIfDone(id);
     };
     tell(current.client, current.job.request.done);
@@ -343,12 +381,4 @@ void LineQueue::finishCurrent() {
         tell(follower.client, follower.done);
     emit lengthChanged(length());
     scheduleStart();
-}
-
-void LineQueue::lineWorks(bool works, const QString &why) {
-    if (works == m_answers)
-        return;
-    m_answers = works;
-    emit event(works ? QStringLiteral("projector line: answers again") : QStringLiteral("projector line: %1").arg(why));
-    emit answersChanged(works);
 }

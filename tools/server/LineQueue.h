@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/CommandPolicy.h"
 #include "exchange/ProjectorLine.h"
 
 #include <QHostAddress>
@@ -24,11 +25,13 @@ struct LineRequest {
     // Never answered from the readings: a power command's check of the power state must
     // see the projector as it is now.
     bool fresh = false;
-    // After each command but the last: whether the rest go out. Without it they go on while
-    // each is answered.
-    std::function<bool(const LineExchange &exchange, qsizetype index)> proceed;
-    // The exchanges of the commands that ran (fewer than asked when one stopped the rest);
-    // never called from inside submit().
+    // Other than anyState: the commands go out only after a fresh look at the power state
+    // (CR0, asked first), and only in these states; refused() is told why they did not.
+    PowerStates sentIn = anyState;
+    std::function<void(const CommandRefusal &refusal)> refused;
+    // The exchanges of the commands that ran (fewer than asked when one went unanswered and
+    // stopped the rest; the look at the power state is not among them); never called from
+    // inside submit().
     std::function<void(const QList<LineExchange> &exchanges)> done;
 };
 
@@ -45,8 +48,10 @@ struct LineRequest {
 // (its period has passed) before any front end's second turn.
 //
 // A request of queries alone is answered from the shared readings when they are recent
-// enough, and shares the exchange of an identical request already waiting; commands that set
-// anything never are, and make every reading stale.
+// enough, and shares the exchange of an identical request already waiting or on the line;
+// commands that set anything never are. A command that changes a reading makes it stale,
+// and once acknowledged the reading is asked for again at once, as a request of the
+// server's own that the next identical query shares.
 class LineQueue : public QObject {
     Q_OBJECT
 public:
@@ -82,7 +87,7 @@ public:
     // Requests waiting, and the one on the line.
     qsizetype length() const;
     // Whether the projector answered the last command that went to it.
-    bool answers() const { return m_answers; }
+    bool answers() const;
     // Opens the port now, holding requests back until that has settled, so that problems
     // show in the log at start rather than at the first command.
     void openLine();
@@ -99,7 +104,6 @@ signals:
     // A request refused because a client's share or the queue was full.
     void refused(const QString &frontEnd, LineQueue::Refusal why);
     void lengthChanged(qsizetype length);
-    void answersChanged(bool answers);
     // One line for the log.
     void event(const QString &line);
 
@@ -130,6 +134,7 @@ private:
         Job job;
         QList<LineExchange> exchanges;
         qsizetype next = 0;
+        std::optional<CommandRefusal> refusal;
     };
     // Who is next, front end by front end, share by share. Each list holds only those with
     // requests waiting, the next one first.
@@ -150,7 +155,7 @@ private:
     void finishCurrent();
     void answerFromReadings(ClientId client, const LineRequest &request, QList<LineExchange> exchanges);
     bool joinWaiting(ClientId client, const LineRequest &request);
-    void lineWorks(bool works, const QString &why);
+    void readAgain(const char *query);
     void forgetIfDone(ClientId client);
     void enqueueTurn(ClientId id, const Client &client);
     void dropTurn(ClientId id, const Client &client);
@@ -172,5 +177,5 @@ private:
     std::optional<Current> m_current;
     bool m_startQueued = false;
     bool m_opening = false;
-    bool m_answers = true;
+    ClientId m_followUp = 0; // the server's own reads after a command
 };

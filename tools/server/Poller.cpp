@@ -1,6 +1,6 @@
 #include "Poller.h"
 
-#include "Readings.h"
+#include "exchange/Readings.h"
 
 Poller::Poller(LineQueue &queue, int intervalSeconds, QObject *parent)
     : QObject(parent), m_queue(queue),
@@ -24,6 +24,8 @@ void Poller::round() {
     if (m_pending > 0)
         return; // the last round is still waiting for the line
     for (const Readings::Kind &reading : Readings::kinds) {
+        if (!reading.polled)
+            continue;
         LineRequest request;
         request.commands = {QString::fromLatin1(reading.command)};
         request.done = [this](const QList<LineExchange> &) {

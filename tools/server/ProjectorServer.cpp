@@ -2,7 +2,7 @@
 
 #include "LineFrontEnd.h"
 #include "Poller.h"
-#include "Readings.h"
+#include "exchange/Readings.h"
 #include "http/Events.h"
 #include "http/HttpFrontEnd.h"
 #include "http/Metrics.h"

@@ -1,10 +1,8 @@
 #include "Events.h"
 
-#include "Readings.h"
 #include "exchange/CommandOutcome.h"
+#include "exchange/Readings.h"
 
-#include "exchange/ReplyReading.h"
-#include "exchange/StatusDecoding.h"
 #include "exchange/Transcript.h"
 #include "panel/Actions.h"
 
@@ -37,8 +35,8 @@ QJsonObject transcriptOf(const LineExchange &exchange) {
         {QStringLiteral("space_legend"), tx.showsSpace || rx.showsSpace},
         {QStringLiteral("cr_legend"), tx.showsCarriageReturn || rx.showsCarriageReturn},
     };
-    if (const auto status = decodeStatus(rx.text, exchange.reply.size(), exchange.sent))
-        transcript.insert(QStringLiteral("status_box"), *status);
+    if (exchange.reading.statusBox)
+        transcript.insert(QStringLiteral("status_box"), *exchange.reading.statusBox);
     return transcript;
 }
 
@@ -62,16 +60,17 @@ Events::Events(LineQueue &queue, const Readings &readings, QString port, QObject
                    {QStringLiteral("shown"), renderTranscript(characters).text}});
     });
     connect(&readings, &Readings::changed, this, [this](const Readings::Reading &reading) {
-        broadcast({{QStringLiteral("type"), QStringLiteral("reading")},
-                   {QStringLiteral("time"), now()},
-                   {QStringLiteral("name"), QLatin1String(reading.name)},
-                   {QStringLiteral("value"), reading.value},
-                   {QStringLiteral("status"), reading.status}});
+        QJsonObject event = m_readings.toJson().value(QLatin1String(reading.name)).toObject();
+        event.insert(QStringLiteral("type"), QStringLiteral("reading"));
+        event.insert(QStringLiteral("time"), now());
+        event.insert(QStringLiteral("name"), QLatin1String(reading.name));
+        broadcast(event);
     });
-    connect(&queue, &LineQueue::answersChanged, this, [this](bool answers) {
-        broadcast({{QStringLiteral("type"), QStringLiteral("line")},
-                   {QStringLiteral("time"), now()},
-                   {QStringLiteral("answers"), answers}});
+    connect(&readings, &Readings::answersChanged, this, [this] {
+        QJsonObject event = m_readings.availabilityJson();
+        event.insert(QStringLiteral("type"), QStringLiteral("line"));
+        event.insert(QStringLiteral("time"), now());
+        broadcast(event);
     });
 }
 
@@ -98,9 +97,10 @@ void EventsSocket::close() {
 
 QJsonObject Events::status() const {
     QJsonObject status = m_readings.toJson();
-    status.insert(QStringLiteral("line"), QJsonObject{{QStringLiteral("answers"), m_queue.answers()},
-                                                      {QStringLiteral("port"), m_port},
-                                                      {QStringLiteral("queue"), m_queue.length()}});
+    QJsonObject line = m_readings.availabilityJson();
+    line.insert(QStringLiteral("port"), m_port);
+    line.insert(QStringLiteral("queue"), m_queue.length());
+    status.insert(QStringLiteral("line"), line);
     return status;
 }
 

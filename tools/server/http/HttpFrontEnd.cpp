@@ -250,7 +250,15 @@ void HttpFrontEnd::postCommand(const HttpRequest &request, HttpReply reply) {
     const QHostAddress address = request.peer;
     LineRequest lineRequest;
     lineRequest.commands = {command.code};
+    lineRequest.sentIn = sentInOf(command.code);
     auto shared = std::make_shared<HttpReply>(std::move(reply));
+    lineRequest.refused = [this, shared, command, address](const CommandRefusal &refusal) {
+        releaseClient(address);
+        LineExchange notSent;
+        notSent.command = command.code;
+        notSent.failure = refusal.words();
+        shared->sendJson(409, jsonObject(Outcome{m_port, command, notSent, false, m_queue.line().timeoutMs()}));
+    };
     lineRequest.done = [this, shared, command, address](const QList<LineExchange> &exchanges) {
         releaseClient(address);
         const Outcome outcome{m_port, command, exchanges.value(0), true, m_queue.line().timeoutMs()};

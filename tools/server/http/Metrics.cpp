@@ -1,21 +1,14 @@
 #include "Metrics.h"
 
 #include "Poller.h"
-#include "Readings.h"
+#include "exchange/Readings.h"
 
+#include "exchange/Inputs.h"
 #include "exchange/ReplyReading.h"
 
 #include <QJsonArray>
 
 namespace {
-
-// Every state the power query can report, for the state set.
-constexpr PowerStatus powerStates[] = {PowerStatus::on,          PowerStatus::standby,
-                                       PowerStatus::countDown,   PowerStatus::cooling,
-                                       PowerStatus::powerAbnormality, PowerStatus::temperatureAbnormality,
-                                       PowerStatus::lampFailure};
-// The inputs the input query tells apart, as its reading names them.
-constexpr const char *inputs[] = {"Input 1", "Input 2", "Input 3", "Wired", "Wireless/Viewer"};
 
 QByteArray labelValue(const QString &text) {
     QByteArray value = text.toUtf8();
@@ -62,9 +55,9 @@ void Metrics::count(const LineExchange &exchange, const QString &frontEnd) {
     }
     ++m_commands[frontEnd];
     m_lineSeconds[frontEnd] += double(exchange.elapsedUs) / 1e6;
-    if (exchange.failure.isEmpty() && !exchange.answered)
+    if (exchange.problem == ExchangeProblem::timedOut)
         ++m_timeouts[frontEnd];
-    else if (!exchangeProblem(exchange, 0).isEmpty())
+    else if (exchange.problem != ExchangeProblem::none)
         ++m_failures[frontEnd];
 }
 
@@ -87,7 +80,7 @@ QByteArray Metrics::render() const {
     if (power.value.isString()) {
         Family family(out, "tavo_power_state", "gauge",
                       "The projector's power state as it last answered, one sample per state, 1 for the state it is in.");
-        for (const PowerStatus state : powerStates)
+        for (const PowerStatus state : allPowerStates)
             out += "tavo_power_state{state=\"" + labelValue(powerStatusName(state)) + "\"} " +
                    (power.value.toString() == powerStatusName(state) ? "1\n" : "0\n");
     }
@@ -95,9 +88,9 @@ QByteArray Metrics::render() const {
     if (input.value.isString()) {
         Family family(out, "tavo_input", "gauge",
                       "The projector's input as it last answered, one sample per input, 1 for the input shown.");
-        for (const char *name : inputs)
-            out += "tavo_input{input=\"" + labelValue(QString::fromLatin1(name)) + "\"} " +
-                   (input.value.toString() == QLatin1String(name) ? "1\n" : "0\n");
+        for (const InputTerminal &terminal : inputTerminals)
+            out += "tavo_input{input=\"" + labelValue(inputName(terminal)) + "\"} " +
+                   (input.value.toString() == inputName(terminal) ? "1\n" : "0\n");
     }
     const Readings::Reading &lamp = m_readings.reading(u"lamp_hours");
     if (lamp.value.isDouble()) {

@@ -1,9 +1,8 @@
 #include "FrontEnd.h"
 
 #include "Connection.h"
-#include "PowerGuard.h"
-#include "Readings.h"
 #include "exchange/CommandOutcome.h"
+#include "exchange/Readings.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -30,6 +29,7 @@ FrontEnd::FrontEnd(Settings settings, QString deviceName, LineQueue &queue, Read
     connect(m_connection.get(), &Connection::connected, this, &FrontEnd::announce);
     connect(m_connection.get(), &Connection::message, this, &FrontEnd::take);
     connect(&readings, &Readings::changed, this, &FrontEnd::publishReading);
+    connect(&readings, &Readings::answersChanged, this, &FrontEnd::publishProjector);
 }
 
 FrontEnd::~FrontEnd() {
@@ -51,7 +51,12 @@ void FrontEnd::announce() {
         m_connection->subscribe(topic);
     for (const Readings::Reading &reading : m_readings.all())
         publishReading(reading);
+    publishProjector();
     m_connection->publish(m_topics.availability, "online", true);
+}
+
+void FrontEnd::publishProjector() {
+    m_connection->publish(m_topics.projector, m_readings.answers() ? "online" : "offline", true);
 }
 
 void FrontEnd::publishReading(const Readings::Reading &reading) {
@@ -73,27 +78,12 @@ void FrontEnd::take(const QByteArray &topic, const QByteArray &payload, bool ret
         return;
     }
     const Command command = std::get<Command>(asked);
-    const GuardedCommand *guard = guardOf(command.code);
     LineRequest request;
     request.commands = {command.code};
-    if (guard)
-        guardByPowerState(request, guard->sentIn);
-    request.done = [this, command, guard](const QList<LineExchange> &exchanges) {
-        const int timeoutMs = m_queue.line().timeoutMs();
-        if (guard && exchanges.size() < 2) {
-            refuse(command, stateRefusal(exchanges.value(0), guard->sentIn, timeoutMs));
-            return;
-        }
-        const Outcome outcome{m_port, command, exchanges.last(), true, timeoutMs};
-        report(outcome);
-        // Read back what changed, so that the switch or the select follows at once rather
-        // than at the next poll.
-        if (guard && problemOf(outcome).isEmpty()) {
-            LineRequest readBack;
-            readBack.commands = {QString::fromLatin1(guard->shownBy.data(), qsizetype(guard->shownBy.size()))};
-            readBack.fresh = true;
-            m_queue.submit(m_client, std::move(readBack));
-        }
+    request.sentIn = sentInOf(command.code);
+    request.refused = [this, command](const CommandRefusal &refusal) { refuse(command, refusal.words()); };
+    request.done = [this, command](const QList<LineExchange> &exchanges) {
+        report(Outcome{m_port, command, exchanges.value(0), true, m_queue.line().timeoutMs()});
     };
     if (m_queue.submit(m_client, std::move(request)) != LineQueue::Refusal::none)
         refuse(command, QStringLiteral("the projector line is too busy; try again"));

@@ -20,8 +20,9 @@ class Connection;
 // discovery messages of one device, its availability (with "offline" as the last will), the
 // shared readings as retained state published when they change, and commands from the
 // command and set topics, taken through the line's queue as one client. A power or input
-// command looks at the power state first, as PJLink's do; every command's outcome goes to
-// the result topic as tavo-send --json prints it.
+// command goes out only in the power states the command policy allows; every command's outcome goes to
+// the result topic as tavo-send --json prints it. Every entity that reads the projector is
+// unavailable while it does not answer.
 class FrontEnd : public QObject {
     Q_OBJECT
 public:
@@ -42,6 +43,8 @@ signals:
 private:
     void announce();
     void publishReading(const Readings::Reading &reading);
+    // Whether the projector answers, for every entity that reads it.
+    void publishProjector();
     void take(const QByteArray &topic, const QByteArray &payload, bool retained);
     void report(const Outcome &outcome);
     // Reports a command that did not go out, and why.

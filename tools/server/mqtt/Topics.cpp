@@ -1,6 +1,7 @@
 #include "Topics.h"
 
 #include "exchange/ReplyReading.h"
+#include "panel/Actions.h"
 
 #include <QHostInfo>
 #include <QJsonArray>
@@ -50,6 +51,22 @@ constexpr PowerStatus powerStates[] = {
     PowerStatus::cooling,    PowerStatus::powerAbnormality, PowerStatus::temperatureAbnormality,
     PowerStatus::lampFailure};
 
+QJsonObject availabilityOf(const QByteArray &topic) {
+    return {{QStringLiteral("topic"), QString::fromUtf8(topic)},
+            {QStringLiteral("payload_available"), QStringLiteral("online")},
+            {QStringLiteral("payload_not_available"), QStringLiteral("offline")}};
+}
+
+// The command a terminal is chosen by, as its action name where it has one.
+Command choiceCommand(const InputTerminal &terminal) {
+    const InputCommand &choice = inputChoice(terminal);
+    const QString code = QString::fromLatin1(choice.code.data(), qsizetype(choice.code.size()));
+    for (const panel::Action &action : panel::actions())
+        if (action.code == code)
+            return Command{code, action.name};
+    return Command{code, {}};
+}
+
 QString text(const QByteArray &bytes) { return QString::fromUtf8(bytes); }
 
 QByteArray configTopic(const Topics &topics, const Entity &entity) {
@@ -60,9 +77,12 @@ QJsonObject config(const Topics &topics, const Entity &entity, const QJsonObject
     QJsonObject config{
         {QStringLiteral("name"), QString::fromLatin1(entity.name)},
         {QStringLiteral("unique_id"), text(topics.nodeId + '_' + entity.object)},
-        {QStringLiteral("availability_topic"), text(topics.availability)},
-        {QStringLiteral("payload_available"), QStringLiteral("online")},
-        {QStringLiteral("payload_not_available"), QStringLiteral("offline")},
+        // What reads the projector is unavailable while the server is gone or the
+        // projector does not answer; a button only while the server is gone.
+        {QStringLiteral("availability"), entity.kind == Kind::button ? QJsonArray{availabilityOf(topics.availability)}
+                                                                     : QJsonArray{availabilityOf(topics.availability),
+                                                                                  availabilityOf(topics.projector)}},
+        {QStringLiteral("availability_mode"), QStringLiteral("all")},
         {QStringLiteral("device"), device},
         {QStringLiteral("origin"), QJsonObject{{QStringLiteral("name"), QStringLiteral("tavo-server")}}},
     };
@@ -77,8 +97,8 @@ QJsonObject config(const Topics &topics, const Entity &entity, const QJsonObject
         break;
     case Kind::inputSelect: {
         QJsonArray options;
-        for (const InputChoice &choice : inputChoices)
-            options.append(QString::fromLatin1(choice.option));
+        for (const InputTerminal &terminal : inputTerminals)
+            options.append(inputName(terminal));
         set("state_topic", text(topics.input));
         set("command_topic", text(topics.inputSet));
         set("options", options);
@@ -167,6 +187,7 @@ QString baseProblem(const QString &base) {
 Topics::Topics(const QString &base) {
     const QByteArray under = base.toUtf8() + '/';
     availability = under + "availability";
+    projector = under + "projector/availability";
     command = under + "command";
     result = under + "result";
     power = under + "power";
@@ -185,7 +206,7 @@ Topics::Topics(const QString &base) {
 }
 
 QList<QByteArray> Topics::retainedTopics() const {
-    return QList<QByteArray>{availability, power, powerState, input, lampHours} +
+    return QList<QByteArray>{availability, projector, power, powerState, input, lampHours} +
            QList<QByteArray>(temperatures.begin(), temperatures.end());
 }
 
@@ -217,13 +238,9 @@ QList<Message> stateMessages(const Topics &topics, const Readings::Reading &read
         const bool lit = state == powerStatusName(PowerStatus::on) || state == powerStatusName(PowerStatus::countDown);
         return {{topics.power, lit ? "ON" : "OFF"}, {topics.powerState, state.toUtf8()}};
     }
-    if (name == QLatin1String("input") && reading.value.isString()) {
-        const QChar terminal = reading.exchange.reply.isEmpty() ? QChar() : reading.exchange.reply.front();
-        for (const InputChoice &choice : inputChoices)
-            if (terminal == QLatin1Char(choice.terminal))
-                return {{topics.input, choice.option}};
-        return {};
-    }
+    // Home Assistant's select takes "None" as an unknown option.
+    if (name == QLatin1String("input") && reading.taken.isValid())
+        return {{topics.input, reading.value.isString() ? reading.value.toString().toUtf8() : QByteArray("None")}};
     if (name == QLatin1String("lamp_hours") && reading.value.isDouble())
         return {{topics.lampHours, QByteArray::number(reading.value.toInt())}};
     if (name == QLatin1String("temperatures") && reading.value.isArray()) {
@@ -249,12 +266,11 @@ std::variant<Command, QString> commandFor(const Topics &topics, const QByteArray
         return QStringLiteral("send ON or OFF to %1").arg(text(topic));
     }
     if (topic == topics.inputSet) {
+        if (const InputTerminal *terminal = inputTerminalNamed(given))
+            return choiceCommand(*terminal);
         QStringList options;
-        for (const InputChoice &choice : inputChoices) {
-            if (given.compare(QLatin1String(choice.option), Qt::CaseInsensitive) == 0)
-                return actionCommand(choice.action);
-            options << QString::fromLatin1(choice.option);
-        }
+        for (const InputTerminal &terminal : inputTerminals)
+            options << inputName(terminal);
         return QStringLiteral("send one of %1 to %2").arg(options.join(QLatin1String(", ")), text(topic));
     }
     if (topic == topics.command) {

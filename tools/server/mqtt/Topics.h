@@ -6,7 +6,8 @@
 // tables, checked without a broker.
 
 #include "exchange/CommandWords.h"
-#include "Readings.h"
+#include "exchange/Inputs.h"
+#include "exchange/Readings.h"
 
 #include <QByteArray>
 #include <QList>
@@ -54,14 +55,15 @@ struct Message {
 struct Topics {
     explicit Topics(const QString &base);
 
-    QByteArray availability;                // "online", or "offline" (also the last will)
+    QByteArray availability;                // the server: "online", or "offline" (also the last will)
+    QByteArray projector;                   // the projector: "online" while it answers, else "offline"
     QByteArray command;                     // an action name (or a raw code, when taken)
     QByteArray result;                      // each command's outcome, as tavo-send --json prints it
     QByteArray power;                       // "ON" while on or warming up, otherwise "OFF"
     QByteArray powerSet;                    // "ON" or "OFF"
     QByteArray powerState;                  // "standby", "countdown", "on", "cooling", or a fault
-    QByteArray input;                       // one of the input choices below
-    QByteArray inputSet;                    // one of the input choices below
+    QByteArray input;                       // an input's name (inputTerminals), or "None" when unknown
+    QByteArray inputSet;                    // an input's name
     QByteArray lampHours;                   // whole hours
     std::array<QByteArray, 3> temperatures; // degrees Celsius, one topic each
     // The base as Home Assistant's node id ("tavo_room-4"), from which unique ids derive.
@@ -72,32 +74,13 @@ struct Topics {
     QList<QByteArray> retainedTopics() const;
 };
 
-// The inputs Home Assistant's select offers, by the terminal the input query names. The
-// projector tells only the terminal, so Computer 1 is chosen as Analog RGB here; its other
-// signals are action names on the command topic.
-struct InputChoice {
-    const char *option;
-    const char *action;
-    char terminal; // the input query's reply
-};
-
-// clang-format off
-inline constexpr std::array<InputChoice, 5> inputChoices{{
-    {"Computer 1", "computer-1-analog-rgb", '1'},
-    {"Computer 2", "computer-2-analog-rgb", '2'},
-    {"HDMI",       "hdmi",                  '3'},
-    {"Video",      "video",                 '4'},
-    {"S-VIDEO",    "s-video",               '5'},
-}};
-// clang-format on
-
 // One retained config message for each entity, under
 // homeassistant/<component>/<node id>/<object>/config, all describing one device.
 QList<Message> discoveryMessages(const Topics &topics, const QString &deviceName);
 // The topics of those messages, to remove them.
 QList<QByteArray> discoveryTopics(const Topics &topics);
 
-// The retained state messages a reading makes; none while it has no value.
+// The retained state messages a reading makes; none while it has never been read.
 QList<Message> stateMessages(const Topics &topics, const Readings::Reading &reading);
 
 // What a message on a command topic asks of the line, or why it is not taken (an unknown

@@ -1,6 +1,6 @@
 #include "Mapping.h"
 
-#include "exchange/ReplyReading.h"
+#include "exchange/Inputs.h"
 
 #include <optional>
 
@@ -17,33 +17,30 @@ bool same(std::string_view text, QByteArrayView other) {
 }
 bool isInputRow(const Row &row) { return row.selects != 0; }
 
-// The power state in a CR0 reply, read as the panel's status box reads it.
-const PowerRow *powerRowOf(const QString &reply) {
-    const std::optional<PowerStatus> power = readReply(u"CR0", reply).power;
+// The power state a CR0 exchange read.
+const PowerRow *powerRowOf(const LineExchange &exchange) {
+    const std::optional<PowerStatus> power = exchange.reading.power;
     return power ? &powerRows[std::size_t(*power)] : nullptr;
 }
 
 // The input CR1 names. The projector tells only its terminal: Computer 1 carries three
 // PJLink inputs, so the one last chosen through the bridge is answered when it is on that
-// terminal, and otherwise the first row on it (11, Analog RGB).
-QByteArray inputAnswer(const QString &reply, const Memory &memory) {
-    if (!readReply(u"CR1", reply).status)
+// terminal, and otherwise the row of the command that chooses the terminal (11, Analog RGB).
+QByteArray inputAnswer(const LineExchange &exchange, const Memory &memory) {
+    if (exchange.reading.terminal == 0)
         return err4;
-    const char terminal = reply.front().toLatin1();
+    const char terminal = char('0' + exchange.reading.terminal);
     if (memory.input && memory.input->selects == terminal)
         return bytes(memory.input->parameter);
-    for (const Row &row : rows)
-        if (row.selects == terminal)
-            return bytes(row.parameter);
-    return err4;
+    const InputTerminal *input = inputTerminalOf(QLatin1Char(terminal));
+    return input ? bytes(inputChoice(*input).pjlink) : err4;
 }
 
-QByteArray lampAnswer(const QString &hoursReply, const QString &powerReply) {
-    const QJsonValue hours = readReply(u"CR3", hoursReply).value;
-    const PowerRow *power = powerRowOf(powerReply);
-    if (!hours.isDouble() || !power)
+QByteArray lampAnswer(const LineExchange &hours, const LineExchange &power) {
+    const PowerRow *powerRow = powerRowOf(power);
+    if (!hours.reading.value.isDouble() || !powerRow)
         return err4;
-    return QByteArray::number(hours.toInt()) + ' ' + bytes(power->lampLit);
+    return QByteArray::number(hours.reading.value.toInt()) + ' ' + bytes(powerRow->lampLit);
 }
 
 QByteArray listOfInputs() {
@@ -80,32 +77,30 @@ bool isKnownCommand(QByteArrayView command) {
     return false;
 }
 
-QByteArray refusal(const Row &row, const QString &powerReply) {
-    const PowerRow *power = powerRowOf(powerReply);
-    if (!power)
-        return err4;
-    if (row.sentIn & inState(power->status))
-        return {};
-    return power->powr.empty() ? err4 : err3;
+QByteArray refusal(const CommandRefusal &refused) {
+    // A state PJLink has a power state for (warming up, cooling down, standby) is ERR3; a
+    // fault, or no reading at all, ERR4.
+    return refused.state && !powerRows[std::size_t(*refused.state)].powr.empty() ? err3 : err4;
 }
 
-QByteArray answerFor(const Row &row, const QStringList &replies, const Memory &memory, const QByteArray &deviceName) {
+QByteArray answerFor(const Row &row, const QList<LineExchange> &exchanges, const Memory &memory,
+                     const QByteArray &deviceName) {
     switch (row.answer) {
     case ok:
-        for (const QString &reply : replies)
-            if (reply != QStringLiteral("\x06"))
+        for (const LineExchange &exchange : exchanges)
+            if (exchange.reply != QStringLiteral("\x06"))
                 return err4;
         return "OK";
     case powerState: {
-        const PowerRow *power = powerRowOf(replies.value(0));
+        const PowerRow *power = powerRowOf(exchanges.value(0));
         return power && !power->powr.empty() ? bytes(power->powr) : err4;
     }
     case input:
-        return inputAnswer(replies.value(0), memory);
+        return inputAnswer(exchanges.value(0), memory);
     case lamp:
-        return lampAnswer(replies.value(0), replies.value(1));
+        return lampAnswer(exchanges.value(0), exchanges.value(1));
     case errorStatus: {
-        const PowerRow *power = powerRowOf(replies.value(0));
+        const PowerRow *power = powerRowOf(exchanges.value(0));
         return power ? bytes(power->erst) : err4;
     }
     case inputList:

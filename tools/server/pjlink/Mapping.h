@@ -2,10 +2,12 @@
 
 // What each PJLink class 1 command becomes on the projector's line, and how its answer is
 // made from the replies. The rows are the README's mapping table, one for one; nothing a
-// client sends reaches the line except the codes written here.
+// client sends reaches the line except the codes written here. The INPT rows come from the
+// input commands, and the states a power or input row goes out in from the command policy.
 
-#include "PowerGuard.h"
+#include "exchange/CommandPolicy.h"
 
+#include "exchange/ProjectorLine.h"
 #include "exchange/StatusDecoding.h"
 
 #include <QByteArray>
@@ -38,7 +40,7 @@ struct Row {
     std::string_view parameter; // "1", "?"
     // The states the commands may go out in. Other than anyState, CR0 is asked first, and
     // a state outside the set answers ERR3 (warming up, cooling down, standby) or ERR4 (a
-    // fault) without sending them.
+    // fault) without sending them. The command policy's for power and input commands.
     PowerStates sentIn;
     std::array<std::string_view, 2> sends; // the projector's commands, in order; empty ones unused
     Answer answer;
@@ -53,18 +55,14 @@ struct Row {
 using enum Answer;
 using enum Mute;
 
+// The commands before and after the input rows, which are made from inputCommands.
 // clang-format off
-inline constexpr std::array<Row, 26> rows{{
-    {"POWR", "1",  whenOnOrStandby,        {"C00"},        ok},
-    {"POWR", "0",  unlessWarmingOrCooling, {"C01"},        ok},
+inline constexpr std::array<Row, 3> powerCommandRows{{
+    {"POWR", "1",  sentInOf("C00"),        {"C00"},        ok},
+    {"POWR", "0",  sentInOf("C01"),        {"C01"},        ok},
     {"POWR", "?",  anyState,               {"CR0"},        powerState},
-    {"INPT", "11", whenOn,                 {"C50"},        ok, {}, '1'}, // Computer 1 Analog RGB
-    {"INPT", "12", whenOn,                 {"C06"},        ok, {}, '2'}, // Computer 2 Analog RGB
-    {"INPT", "21", whenOn,                 {"C07"},        ok, {}, '4'}, // Video
-    {"INPT", "22", whenOn,                 {"C34"},        ok, {}, '5'}, // S-VIDEO
-    {"INPT", "23", whenOn,                 {"C54"},        ok, {}, '1'}, // Computer 1 Component
-    {"INPT", "24", whenOn,                 {"C51"},        ok, {}, '1'}, // Computer 1 Scart
-    {"INPT", "31", whenOn,                 {"C04"},        ok, {}, '3'}, // HDMI
+}};
+inline constexpr std::array<Row, 16> otherRows{{
     {"INPT", "?",  anyState,               {"CR1"},        input},
     {"INST", "?",  anyState,               {},             inputList},
     {"AVMT", "10", whenOn,                 {"C0E"},        ok, {}, 0, off,  keep},
@@ -83,6 +81,37 @@ inline constexpr std::array<Row, 26> rows{{
     {"CLSS", "?",  anyState,               {},             text, "1"},
 }};
 // clang-format on
+
+constexpr std::size_t inputRowCount() {
+    std::size_t count = 0;
+    for (const InputCommand &command : inputCommands)
+        count += !command.pjlink.empty();
+    return count;
+}
+
+// POWR, then an INPT row for each input command PJLink offers, by ascending parameter (INST
+// lists them as they stand), then the rest.
+constexpr auto makeRows() {
+    std::array<Row, powerCommandRows.size() + inputRowCount() + otherRows.size()> all{};
+    std::size_t n = 0;
+    for (const Row &row : powerCommandRows)
+        all[n++] = row;
+    const std::size_t firstInput = n;
+    for (const InputCommand &command : inputCommands) {
+        if (command.pjlink.empty())
+            continue;
+        Row row{"INPT", command.pjlink, sentInOf(command.code), {command.code}, ok, {}, command.terminal};
+        std::size_t at = n++;
+        for (; at > firstInput && all[at - 1].parameter > row.parameter; --at)
+            all[at] = all[at - 1];
+        all[at] = row;
+    }
+    for (const Row &row : otherRows)
+        all[n++] = row;
+    return all;
+}
+
+inline constexpr auto rows = makeRows();
 
 // What a power state, as the panel decodes the CR0 reply, answers to POWR ?, to LAMP ?
 // (lit or not) and to ERST ? (fan, lamp, temperature, cover, filter, other). No POWR
@@ -118,12 +147,12 @@ const Row *findRow(QByteArrayView command, QByteArrayView parameter);
 // True for a command some row has (so a missing row means a parameter out of range).
 bool isKnownCommand(QByteArrayView command);
 
-// Before a row's commands go out: ERR3 or ERR4 when the power state read by CR0 forbids
-// them (no reading at all is ERR4), or nothing when they may go.
-QByteArray refusal(const Row &row, const QString &powerReply);
-// The answer from the replies to the row's commands (one each, in order), or from what
+// Before a row's commands go out: ERR3 or ERR4 for a command the power state kept back.
+QByteArray refusal(const CommandRefusal &refused);
+// The answer from the exchanges of the row's commands (one each, in order), or from what
 // the bridge holds for rows that need no line.
-QByteArray answerFor(const Row &row, const QStringList &replies, const Memory &memory, const QByteArray &deviceName);
+QByteArray answerFor(const Row &row, const QList<LineExchange> &exchanges, const Memory &memory,
+                     const QByteArray &deviceName);
 // After a set row was answered OK: what the bridge now holds.
 void remember(const Row &row, Memory &memory);
 
@@ -163,16 +192,6 @@ constexpr bool setRowsSend() {
     return true;
 }
 
-// A row that switches the power or the input goes out in the states every front end keeps
-// for its command.
-constexpr bool guardsAgree() {
-    for (const Row &row : rows)
-        for (const GuardedCommand &guarded : guardedCommands)
-            if (row.sentIn != anyState && row.sends[0] == guarded.code && row.sentIn != guarded.sentIn)
-                return false;
-    return true;
-}
-
 constexpr bool powerRowsInEnumOrder() {
     for (std::size_t i = 0; i < powerRows.size(); ++i)
         if (unsigned(powerRows[i].status) != i)
@@ -185,7 +204,6 @@ constexpr bool powerRowsInEnumOrder() {
 static_assert(checks::rowsUnique(), "a command and parameter appear twice in the mapping");
 static_assert(checks::inputRowsSound(), "input rows must select inputs 1-5, in ascending order");
 static_assert(checks::setRowsSend(), "every set row checks the power state, sends and answers OK");
-static_assert(checks::guardsAgree(), "a power or input row goes out in other states than its command's guard");
 static_assert(checks::powerRowsInEnumOrder(), "power rows must follow PowerStatus");
 
 } // namespace pjlink
