@@ -6,11 +6,15 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QWebSocket>
 
 #include <chrono>
 #include <cstdio>
@@ -290,4 +294,102 @@ int runHttpAbuse(int argc, char **argv, int pid, int port) {
     settle(500);
     std::printf("abuse_after_kib %ld\n", residentKiB(pid));
     return 0;
+}
+
+int runPowerFollow(int argc, char **argv, const PowerFollowOptions &options) {
+    QCoreApplication app(argc, argv);
+    QNetworkAccessManager web;
+    const QString http = QStringLiteral("http://127.0.0.1:%1").arg(options.httpPort);
+    QElapsedTimer clock;
+    clock.start();
+    const auto now = [&] { return double(clock.nsecsElapsed()) / 1e6; };
+
+    // What each front end last showed, and when it first showed the state awaited.
+    QString awaited;
+    enum { events, status, metrics, mqtt, count };
+    const char *names[count] = {"events", "status", "metrics", "mqtt"};
+    double shownAt[count];
+    const auto shows = [&](int frontEnd, const QString &state) {
+        if (state == awaited && shownAt[frontEnd] < 0)
+            shownAt[frontEnd] = now();
+    };
+    QWebSocket socket;
+    QObject::connect(&socket, &QWebSocket::textMessageReceived, &app, [&](const QString &text) {
+        const QJsonObject event = QJsonDocument::fromJson(text.toUtf8()).object();
+        if (event[QStringLiteral("type")] == QStringLiteral("reading") &&
+            event[QStringLiteral("name")] == QStringLiteral("power"))
+            shows(events, event[QStringLiteral("value")].toString());
+    });
+    socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/events").arg(options.httpPort)));
+    QProcess subscriber;
+    QByteArray pending;
+    QObject::connect(&subscriber, &QProcess::readyReadStandardOutput, &app, [&] {
+        pending += subscriber.readAllStandardOutput();
+        for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1))
+            shows(mqtt, QString::fromUtf8(pending.left(end)));
+    });
+    subscriber.start(QStringLiteral("mosquitto_sub"),
+                     {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                      QString::number(options.brokerPort), QStringLiteral("-t"),
+                      QString::fromStdString(options.base) + QStringLiteral("/power_state")});
+    QTcpSocket pjlink;
+    pjlink.connectToHost(QStringLiteral("127.0.0.1"), quint16(options.pjlinkPort));
+    pjlink.waitForConnected(3000);
+    pjlink.waitForReadyRead(3000);
+    pjlink.readAll(); // the greeting
+    settle(500);
+
+    std::vector<double> all, each[count];
+    int timeouts = 0, pjlinkDisagrees = 0;
+    for (int i = 0; i < 2 * options.count; ++i) {
+        const bool on = i % 2 == 0;
+        awaited = on ? QStringLiteral("on") : QStringLiteral("standby");
+        std::fill(std::begin(shownAt), std::end(shownAt), -1.0);
+        QNetworkRequest post(QUrl(http + QStringLiteral("/api/commands")));
+        post.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+        QNetworkReply *reply =
+            web.post(post, on ? QByteArray(R"({"command": "power-on"})") : QByteArray(R"({"command": "power-off"})"));
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        reply->deleteLater();
+        const double acknowledged = now();
+        const auto pending = [&] {
+            return std::any_of(std::begin(shownAt), std::end(shownAt), [](double at) { return at < 0; });
+        };
+        while (pending() && now() - acknowledged < options.timeoutMs) {
+            const QJsonObject state =
+                QJsonDocument::fromJson(get(web, QUrl(http + QStringLiteral("/api/status")))).object();
+            shows(status, state[QStringLiteral("power")].toObject()[QStringLiteral("value")].toString());
+            const QByteArray text = get(web, QUrl(http + QStringLiteral("/metrics")));
+            if (text.contains("tavo_power_state{state=\"" + awaited.toUtf8() + "\"} 1\n"))
+                shows(metrics, awaited);
+            settle(1);
+        }
+        if (pending()) {
+            ++timeouts;
+            continue;
+        }
+        double last = 0;
+        for (int f = 0; f < count; ++f) {
+            each[f].push_back(shownAt[f] - acknowledged);
+            last = std::max(last, shownAt[f] - acknowledged);
+        }
+        all.push_back(last);
+        pjlink.write("%1POWR ?\r");
+        pjlink.waitForReadyRead(3000);
+        if (!pjlink.readAll().startsWith(on ? "%1POWR=1" : "%1POWR=0"))
+            ++pjlinkDisagrees;
+    }
+    subscriber.terminate();
+    subscriber.waitForFinished(3000);
+    const Summary s = summarise(all);
+    std::printf("follow_n %zu\n", all.size());
+    std::printf("follow_timeouts %d\n", timeouts);
+    std::printf("follow_pjlink_disagrees %d\n", pjlinkDisagrees);
+    std::printf("follow_all_median_ms %.2f\n", s.median);
+    std::printf("follow_all_max_ms %.2f\n", s.max);
+    for (int f = 0; f < count; ++f)
+        std::printf("follow_%s_median_ms %.2f\n", names[f], summarise(each[f]).median);
+    return all.empty() ? 1 : 0;
 }

@@ -34,3 +34,18 @@ int runHttpRate(int argc, char **argv, int port, int clients, int seconds);
 // while one sends 10,000 pipelined requests and reads nothing, over 1,000 events sockets
 // opened and dropped, and under 64 clients sending their heads slowly. Prints abuse_* lines.
 int runHttpAbuse(int argc, char **argv, int pid, int port);
+
+struct PowerFollowOptions {
+    int httpPort = 0, pjlinkPort = 0, brokerPort = 0;
+    std::string base; // the server's MQTT base
+    int count = 20;   // power-on and power-off each
+    int timeoutMs = 10000;
+};
+
+// Sends power-on and power-off in turn over HTTP to a server without a poll (the projector
+// warms up and cools down at once), and times from the POST's answer, which the server sends
+// when the projector has acknowledged, until every front end shows the new power state: the
+// events socket, GET /api/status, /metrics and the MQTT power_state (read by mosquitto_sub).
+// PJLink asks the projector itself: its POWR ? is checked once all the others show the
+// state. Prints follow_* lines.
+int runPowerFollow(int argc, char **argv, const PowerFollowOptions &options);

@@ -21,6 +21,8 @@
 //       GET /api/status answered per second to many keep-alive clients
 //   tavo-bench http-abuse --pid PID --http P
 //       tavo-server's resident memory under clients that misbehave over HTTP
+//   tavo-bench power-follow --http P --pjlink P --broker P --base TOPIC [--count N]
+//       a power command's acknowledgement to every front end showing the new power state
 
 #include "Launch.h"
 #include "LineBench.h"
@@ -45,7 +47,8 @@ int usage() {
                  "       tavo-bench http-get --url URL [--count N]\n"
                  "       tavo-bench poll-share --url METRICS-URL [--seconds N]\n"
                  "       tavo-bench http-rate --http P [--clients N] [--seconds N]\n"
-                 "       tavo-bench http-abuse --pid PID --http P\n");
+                 "       tavo-bench http-abuse --pid PID --http P\n"
+                 "       tavo-bench power-follow --http P --pjlink P --broker P --base TOPIC [--count N]\n");
     return 2;
 }
 
@@ -105,6 +108,25 @@ int main(int argc, char **argv) {
         }
         int qtArgc = 1;
         return runServerMemory(qtArgc, argv, options);
+    }
+    if (mode == "power-follow") {
+        PowerFollowOptions options;
+        for (int i = 2; i < argc; ++i) {
+            const std::string word = argv[i];
+            int *target = word == "--http"     ? &options.httpPort
+                          : word == "--pjlink" ? &options.pjlinkPort
+                          : word == "--broker" ? &options.brokerPort
+                          : word == "--count"  ? &options.count
+                                               : nullptr;
+            if (word == "--base" && i + 1 < argc) {
+                options.base = argv[++i];
+                continue;
+            }
+            if (!target || i + 1 >= argc || !number(argv[++i], *target))
+                return usage();
+        }
+        int qtArgc = 1;
+        return runPowerFollow(qtArgc, argv, options);
     }
     if (mode == "http-get" || mode == "poll-share") {
         std::string url;

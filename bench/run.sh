@@ -219,6 +219,27 @@ measure_tools() {
     stop "$server_pid"
     stop "$sim_pid"
 
+    note "a power command's new state in every front end, no poll, simulator paced at 9600 bit/s"
+    if command -v mosquitto >/dev/null || [[ -x /usr/sbin/mosquitto ]]; then
+        broker_port=$((20000 + RANDOM % 20000))
+        while (exec 3<>"/dev/tcp/127.0.0.1/$broker_port") 2>/dev/null; do broker_port=$((20000 + RANDOM % 20000)); done
+        printf 'listener %s 127.0.0.1\npersistence false\nallow_anonymous true\n' "$broker_port" >"$work/mosquitto.conf"
+        "$(command -v mosquitto || echo /usr/sbin/mosquitto)" -c "$work/mosquitto.conf" 2>>"$work/broker.log" &
+        broker_pid=$!
+        background+=("$broker_pid")
+        start_sim "$work/sim-follow.txt" 1 --pty --pace --baud 9600 --warmup 0 --cooldown 0 || return 1
+        pty=$(awk '$1 == "PTY" { print $2; exit }' "$work/sim-follow.txt")
+        start_server "$pty" 9600 --pjlink 127.0.0.1:0 --http 127.0.0.1:0 --max-age 1 \
+            --mqtt "mqtt://127.0.0.1:$broker_port" --mqtt-base tavo/bench || return 1
+        server_bench follow power-follow --http "$http_port" --pjlink "$pjlink_port" --broker "$broker_port" \
+            --base tavo/bench --count "${FOLLOWS:-20}"
+        stop "$server_pid"
+        stop "$sim_pid"
+        stop "$broker_pid"
+    else
+        note "mosquitto is missing (scripts/bootstrap.sh installs it): the power state rows read n/a"
+    fi
+
     note "PJLink against the simulator paced at 19200 bit/s: 50 clients x 20 queries"
     start_sim "$work/sim-19200.txt" 1 --pty --pace --baud 19200 || return 1
     pty=$(awk '$1 == "PTY" { print $2; exit }' "$work/sim-19200.txt")
@@ -404,6 +425,8 @@ table=$(
 | … at most, while a client sends 10,000 pipelined \`GET /api/catalogues\` and reads nothing | $(mib "$(tool http_abuse_pipelined_kib)") | at rest: $(mib "$(tool http_abuse_rest_kib)") | $(ratio "$(tool http_abuse_pipelined_kib)" "$(tool http_abuse_rest_kib)") | within 32 MiB |
 | … at most, over 1,000 events sockets opened and dropped | $(mib "$(tool http_abuse_websockets_kib)") | at rest: $(mib "$(tool http_abuse_rest_kib)") | $(ratio "$(tool http_abuse_websockets_kib)" "$(tool http_abuse_rest_kib)") | within 32 MiB |
 | … at most, under 64 clients sending their heads 3 bytes every 100 ms ($(tool http_abuse_slow_open) still open after 2 s) | $(mib "$(tool http_abuse_slow_kib)") | at rest: $(mib "$(tool http_abuse_rest_kib)") | $(ratio "$(tool http_abuse_slow_kib)" "$(tool http_abuse_rest_kib)") | within 32 MiB |
+| a power command's acknowledgement (the answer to \`POST /api/commands\`) to every front end showing the new power state (events, \`/api/status\`, \`/metrics\`, MQTT; no poll), simulator paced at 9600 bit/s, median / worst of $(tool follow_follow_n) | $(fmt "%.0f" "$(tool follow_follow_all_median_ms)") / $(fmt "%.0f ms" "$(tool follow_follow_all_max_ms)") | – | – | < 2000 ms |
+| of which each front end, median: events / \`/api/status\` / \`/metrics\` / MQTT; PJLink \`POWR ?\` disagreeing afterwards | $(fmt "%.0f" "$(tool follow_follow_events_median_ms)") / $(fmt "%.0f" "$(tool follow_follow_status_median_ms)") / $(fmt "%.0f" "$(tool follow_follow_metrics_median_ms)") / $(fmt "%.0f ms" "$(tool follow_follow_mqtt_median_ms)"); $(tool follow_follow_pjlink_disagrees) | – | – | – |
 | a \`/metrics\` scrape on one connection, median / p99 of $(tool metrics_get_n) ($(tool metrics_get_bytes) bytes) | $(scaled "%.0f" "$(tool metrics_get_median_us)" 1) / $(scaled "%.0f µs" "$(tool metrics_get_p99_us)" 1) | – | – | – |
 | tavo-server's page in headless Chromium on loopback: a click on "Status" (the mouse event sent to the browser) to CR0 arriving at the simulator, median (N=$(page clicks)) | $(scaled "%.2f ms" "$(page click_to_line_median_us)" 1000) | – | – | – |
 | that click to the line, p99 | $(scaled "%.2f ms" "$(page click_to_line_p99_us)" 1000) | – | – | – |
