@@ -12,6 +12,7 @@
 #include "http/Access.h"
 #include "http/Events.h"
 #include "mqtt/Topics.h"
+#include "http/HttpFrontEnd.h"
 #include "port_dialog/Form2.h"
 
 #include <QCryptographicHash>
@@ -1018,6 +1019,75 @@ private slots:
             mqtt::stateMessages(mqtt::Topics("tavo/t"), rig.server->readings().reading(u"input"));
         QCOMPARE(state.size(), 1);
         QCOMPARE(state[0].payload, select);
+    }
+
+    // Wrong passwords slow their address down; a session's cookie stands for the password on
+    // the events socket and every change until it is ended; behind a proxy on loopback, the
+    // address and scheme it names are the client's.
+    void httpGuessingSessionsAndAProxyInFront() {
+        Simulator sim;
+        ServerRig rig(sim.device, [](ServerOptions &options) {
+            options.http = ListenAddress{QHostAddress::LocalHost, 0};
+            options.httpRules.password = "secret";
+            options.httpRules.publicOrigin = "https://projector.example";
+        });
+        const QString base = QStringLiteral("http://127.0.0.1:%1").arg(rig.portOf("http"));
+        QNetworkAccessManager web;
+        const auto call = [&](const QByteArray &method, const char *path, const QByteArray &body,
+                              const QList<std::pair<QByteArray, QByteArray>> &headers) {
+            QNetworkRequest request(QUrl(base + path));
+            request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+            request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+            for (const auto &[name, value] : headers)
+                request.setRawHeader(name, value);
+            QNetworkReply *reply = web.sendCustomRequest(request, method, body);
+            (void)waitUntil([reply] { return reply->isFinished(); });
+            reply->deleteLater();
+            return std::tuple{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                              reply->rawHeader("Retry-After"), reply->rawHeader("Set-Cookie")};
+        };
+        const QByteArray powerOff = R"({"command": "power-off"})";
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(std::get<0>(call("POST", "/api/commands", powerOff, {{"Authorization", "Bearer guess"}})), 401);
+        const auto [slowed, retryAfter, none] =
+            call("POST", "/api/session", R"({"password": "secret"})", {});
+        QCOMPARE(slowed, 429);
+        QVERIFY(retryAfter.toInt() >= 1);
+        rig.server->http()->guard().delayPassed(QHostAddress::LocalHost);
+        const auto [opened, noWait, cookie] = call("POST", "/api/session", R"({"password": "secret"})", {});
+        QCOMPARE(opened, 200);
+        QVERIFY(QRegularExpression("^tavo_session=[0-9a-f]{64}; Path=/; Max-Age=86400; HttpOnly; SameSite=Strict$")
+                    .match(cookie)
+                    .hasMatch());
+        const QByteArray session = cookie.split(';').first();
+
+        // The events socket with the cookie alone: a held arrow goes to the line.
+        QWebSocket events;
+        QNetworkRequest handshake(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/events").arg(rig.portOf("http"))));
+        handshake.setRawHeader("Cookie", session);
+        events.open(handshake);
+        QVERIFY(waitUntil([&] { return events.state() == QAbstractSocket::ConnectedState; }));
+        events.sendTextMessage(R"({"type": "hold", "action": "volume-up"})");
+        QVERIFY(waitUntil([&] { return fileContents(sim.dir.filePath("line.log")).contains("C09"); }));
+        events.sendTextMessage(R"({"type": "release"})");
+        QCOMPARE(std::get<0>(call("POST", "/api/commands", R"({"command": "freeze-on"})", {{"Cookie", session}})), 200);
+        QCOMPARE(std::get<0>(call("DELETE", "/api/session", {}, {{"Cookie", session}})), 200);
+        QCOMPARE(std::get<0>(call("POST", "/api/commands", powerOff, {{"Cookie", session}})), 401);
+
+        // Through the proxy: the address it adds last is the client's, slowed on its own; the
+        // scheme it was reached by makes the cookie Secure; the public origin is this server's.
+        const QByteArray proxied = "198.51.100.1, 192.0.2.9";
+        for (int i = 0; i < 5; ++i)
+            call("POST", "/api/commands", powerOff, {{"X-Forwarded-For", proxied}, {"Authorization", "Bearer guess"}});
+        QCOMPARE(std::get<0>(call("POST", "/api/session", R"({"password": "secret"})", {{"X-Forwarded-For", proxied}})),
+                 429);
+        const auto [elsewhere, noDelay, secure] =
+            call("POST", "/api/session", R"({"password": "secret"})",
+                 {{"X-Forwarded-For", "192.0.2.10"}, {"X-Forwarded-Proto", "https"}, {"Origin", "https://projector.example"}});
+        QCOMPARE(elsewhere, 200);
+        QVERIFY(secure.endsWith("; Secure"));
+        QCOMPARE(std::get<0>(call("POST", "/api/session", R"({"password": "secret"})", {{"Origin", "https://elsewhere.example"}})), 403);
+        QVERIFY(!rig.logged("secret"));
     }
 
     void httpAccessRules_data() {

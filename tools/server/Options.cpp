@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -76,6 +77,11 @@ void addOptions(QCommandLineParser &parser) {
          "machines. Its own file: HTTP without TLS carries it as it is.",
          "file"},
         {"http-public-read", "Open GET /metrics and GET /api/status to other machines without the password.", ""},
+        {"http-public-url",
+         "The address people open the page at through a reverse proxy in front (e.g. https://projector.example/): "
+         "its origin is this server's own, and the proxy's X-Forwarded-For, -Proto and -Host are believed from "
+         "loopback (default: none, and those headers are ignored).",
+         "url"},
         {"http-host", "Further host names the HTTP front end answers to (comma-separated), e.g. a DNS name.", "names"},
         {"poll", "Read power, input, lamp hours and temperatures every this many seconds (default 10; 0: never).",
          "seconds", "10"},
@@ -223,6 +229,23 @@ std::optional<OptionsExit> accessFrom(const QCommandLineParser &parser, ServerOp
         *into = std::get<QByteArray>(password);
     }
     server.httpRules.publicRead = parser.isSet(QStringLiteral("http-public-read"));
+    if (parser.isSet(QStringLiteral("http-public-url"))) {
+        const QUrl url(parser.value(QStringLiteral("http-public-url")), QUrl::StrictMode);
+        const QString scheme = url.scheme().toLower();
+        if (!url.isValid() || (scheme != QLatin1String("https") && scheme != QLatin1String("http")) ||
+            url.host().isEmpty())
+            return usage(QStringLiteral("--http-public-url takes the address people open, e.g. "
+                                        "https://projector.example/"));
+        const QString host = url.host().toLower();
+        server.httpRules.hostNames << host;
+        const QString shownHost = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host) : host;
+        server.httpRules.publicOrigin =
+            (scheme + QStringLiteral("://") + shownHost +
+             (url.port() > 0 && url.port() != (scheme == QLatin1String("https") ? 443 : 80)
+                  ? QStringLiteral(":%1").arg(url.port())
+                  : QString()))
+                .toUtf8();
+    }
     for (const QString &name : parser.value(QStringLiteral("http-host")).split(QLatin1Char(','), Qt::SkipEmptyParts))
         server.httpRules.hostNames << name.trimmed().toLower();
     server.pjlinkName = parser.value(QStringLiteral("name")).toUtf8();

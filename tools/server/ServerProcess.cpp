@@ -50,6 +50,11 @@ void announceStart(const ProjectorServer &projector, const StartOptions &start, 
     announce(QStringLiteral("line"), QStringLiteral("the projector's own commands"));
     announce(QStringLiteral("http"), QStringLiteral("HTTP (control page, API, events, metrics), password %1")
                                          .arg(onOff(server.httpRules.password)));
+    if (server.http && !server.http->address.isLoopback() && !server.httpRules.password.isEmpty())
+        logLine(QStringLiteral("warning: %1 takes the HTTP password from other machines without TLS: the password "
+                               "crosses the network in clear; put a reverse proxy with HTTPS in front "
+                               "(--http-public-url) and listen on loopback")
+                    .arg(projector.address(QStringLiteral("http"))));
     if (server.pjlink && !server.pjlink->address.isLoopback() && server.pjlinkSession.password.isEmpty())
         logLine(QStringLiteral("warning: no PJLink password, and %1 is reachable from other machines: anyone who can "
                                "reach it can work the projector")

@@ -47,12 +47,18 @@ bool carriesPassword(const QByteArray &authorization, const QByteArray &password
     return colon >= 0 && sameBytes(decoded.mid(colon + 1), password);
 }
 
+bool fromOwnPage(const HttpRules &rules, const HttpRequestFacts &request) {
+    return request.origin.isEmpty() || request.origin == request.scheme + "://" + request.host ||
+           (!rules.publicOrigin.isEmpty() && request.origin == rules.publicOrigin);
+}
+
 HttpVerdict judge(const HttpRules &rules, const HttpRequestFacts &request) {
     if (!request.host.isEmpty() && !rules.hostNames.contains(hostPart(request.host)))
         return {421, QStringLiteral("this server does not answer to the name \"%1\"").arg(hostPart(request.host)), false};
-    const bool authorised = !rules.password.isEmpty() && carriesPassword(request.authorization, rules.password);
+    const bool authorised =
+        !rules.password.isEmpty() && (request.session || carriesPassword(request.authorization, rules.password));
     if (changesState(request.method)) {
-        if (!request.origin.isEmpty() && request.origin != "http://" + request.host)
+        if (!fromOwnPage(rules, request))
             return {403, QStringLiteral("a change from a page of another origin"), false};
         if (authorised || (rules.password.isEmpty() && request.fromLoopback))
             return {};

@@ -10,6 +10,10 @@ struct HttpRules {
     QByteArray password;   // empty: none set
     bool publicRead = false; // /metrics and GET /api/status open to other machines without it
     QStringList hostNames; // the names and addresses the server answers to, lower case, no port
+    // "https://projector.example": the origin people reach the page at, through a proxy in
+    // front; empty when none is given. Only then are X-Forwarded-* headers believed, and only
+    // from loopback.
+    QByteArray publicOrigin = {};
 };
 
 // What the rules look at in a request.
@@ -20,6 +24,8 @@ struct HttpRequestFacts {
     QByteArray host;          // the Host header ("192.0.2.7:8735"), empty when absent
     QByteArray origin;        // the Origin header, empty when absent
     QByteArray authorization; // the Authorization header, empty when absent
+    bool session = false;     // carries the cookie of a session opened with the password
+    QByteArray scheme = "http"; // the scheme the client reached the server by
 };
 
 struct HttpVerdict {
@@ -27,6 +33,10 @@ struct HttpVerdict {
     QString reason;
     bool askForPassword = false; // answer with a WWW-Authenticate challenge
 };
+
+// True when a request without an Origin, or from a page of this server: at the scheme and
+// Host it was reached by, or at the public origin.
+bool fromOwnPage(const HttpRules &rules, const HttpRequestFacts &request);
 
 // Reads change nothing; everything else may change the projector.
 bool changesState(const QByteArray &method);

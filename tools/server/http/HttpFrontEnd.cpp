@@ -7,6 +7,7 @@
 #include "exchange/CommandWords.h"
 
 #include <QJsonDocument>
+#include <QRandomGenerator>
 #include <QUrl>
 
 #include <algorithm>
@@ -15,6 +16,8 @@ namespace {
 
 // A command as JSON is a few dozen bytes.
 constexpr qsizetype largestBody = 4096;
+constexpr QByteArrayView sessionCookie = "tavo_session";
+constexpr qsizetype mostSessions = 1024;
 
 std::string standard(const QByteArray &bytes) { return std::string(bytes.constData(), std::size_t(bytes.size())); }
 QByteArray qt(const std::string &text) { return QByteArray(text.data(), qsizetype(text.size())); }
@@ -114,6 +117,12 @@ HttpFrontEnd::HttpFrontEnd(ConnectionRules connections, http::Limits limits, Htt
     route("GET", QStringLiteral("/metrics"), [this](const HttpRequest &, HttpReply reply) {
         reply.send(200, m_metrics.render(), "text/plain; version=0.0.4; charset=utf-8");
     });
+    route("POST", QStringLiteral("/api/session"),
+          [this](const HttpRequest &request, HttpReply reply) { openSession(request, std::move(reply)); });
+    route("DELETE", QStringLiteral("/api/session"),
+          [this](const HttpRequest &request, HttpReply reply) { endSession(request, std::move(reply)); });
+    connect(&m_guard, &PasswordGuard::event, this, &HttpFrontEnd::event);
+    m_clock.start();
 }
 
 HttpFrontEnd::~HttpFrontEnd() {
@@ -154,16 +163,75 @@ void HttpFrontEnd::drain() {
     }
 }
 
+QHostAddress HttpFrontEnd::clientOf(const HttpRequest &request) const {
+    if (m_rules.publicOrigin.isEmpty() || !request.peer.isLoopback())
+        return request.peer;
+    // The proxy adds the address it was reached from at the end; what comes before it is
+    // whatever the client chose to send.
+    QByteArray forwarded;
+    for (const auto &[name, value] : request.headers)
+        if (name.compare("X-Forwarded-For", Qt::CaseInsensitive) == 0)
+            forwarded = value;
+    if (forwarded.isEmpty())
+        return request.peer;
+    const QHostAddress last(QString::fromLatin1(forwarded.split(',').last().trimmed()));
+    return last.isNull() ? request.peer : plainAddress(last);
+}
+
+HttpRequestFacts HttpFrontEnd::factsOf(const HttpRequest &request, const QHostAddress &client) const {
+    HttpRequestFacts facts{request.method, request.path, client.isLoopback(), request.value("Host"),
+                           request.value("Origin"), request.value("Authorization")};
+    for (const QByteArray &pair : request.value("Cookie").split(';')) {
+        const QByteArray cookie = pair.trimmed();
+        if (cookie.startsWith(sessionCookie.toByteArray() + '=')) {
+            const auto found = m_sessions.constFind(cookie.mid(sessionCookie.size() + 1));
+            facts.session = facts.session || (found != m_sessions.cend() && *found > m_clock.elapsed());
+        }
+    }
+    if (!m_rules.publicOrigin.isEmpty() && request.peer.isLoopback()) {
+        const QByteArray scheme = request.value("X-Forwarded-Proto").trimmed().toLower();
+        if (scheme == "https" || scheme == "http")
+            facts.scheme = scheme;
+        if (const QByteArray host = request.value("X-Forwarded-Host").trimmed(); !host.isEmpty())
+            facts.host = host;
+    }
+    return facts;
+}
+
+bool HttpFrontEnd::passesGuard(const HttpRequestFacts &facts, const QHostAddress &client, HttpReply &reply) {
+    if (m_rules.password.isEmpty() || facts.authorization.isEmpty())
+        return true;
+    if (const int waitMs = m_guard.waitMs(client); waitMs > 0) {
+        reply.sendError(429, QStringLiteral("too many wrong passwords from this address; try again later"),
+                        {{"Retry-After", QByteArray::number((waitMs + 999) / 1000)}});
+        return false;
+    }
+    if (carriesPassword(facts.authorization, m_rules.password))
+        m_guard.succeeded(client);
+    else
+        m_guard.failed(client);
+    return true;
+}
+
 void HttpFrontEnd::handle(const HttpRequest &request, HttpReply reply) {
-    const HttpRequestFacts facts{request.method, request.path, request.peer.isLoopback(), request.value("Host"),
-                                 request.value("Origin"), request.value("Authorization")};
+    const QHostAddress client = clientOf(request);
+    HttpRequestFacts facts = factsOf(request, client);
+    // The page sends the password in the body, where no browser's own prompt comes up.
+    const bool opensSession = facts.method == "POST" && facts.path == QLatin1String("/api/session");
+    if (opensSession && facts.authorization.isEmpty())
+        if (const QJsonValue given = QJsonDocument::fromJson(request.body).object().value(QStringLiteral("password"));
+            given.isString() && !given.toString().isEmpty())
+            facts.authorization = "Bearer " + given.toString().toUtf8();
+    if (!passesGuard(facts, client, reply))
+        return;
     const HttpVerdict verdict = judge(m_rules, facts);
     if (verdict.status != 0) {
-        if (verdict.status != 421)
+        // Wrong passwords are the guard's to log, a line a minute at most.
+        if (verdict.status != 421 && !(verdict.status == 401 && !facts.authorization.isEmpty()))
             emit event(QStringLiteral("http: %1 %2 from %3 refused: %4")
-                           .arg(QString::fromLatin1(facts.method), facts.path, request.peer.toString(), verdict.reason));
+                           .arg(QString::fromLatin1(facts.method), facts.path, client.toString(), verdict.reason));
         reply.sendError(verdict.status, verdict.reason,
-                        verdict.askForPassword
+                        verdict.askForPassword && !opensSession
                             ? HttpHeaders{{"WWW-Authenticate", "Basic realm=\"tavo-server\", charset=\"UTF-8\""}}
                             : HttpHeaders{});
         return;
@@ -189,17 +257,20 @@ void HttpFrontEnd::handle(const HttpRequest &request, HttpReply reply) {
 // A WebSocket is granted only to the events, under the rules of any read; every refusal is
 // a plain HTTP answer, before any upgrade.
 void HttpFrontEnd::upgrade(const HttpRequest &request, HttpReply reply) {
-    const HttpRequestFacts facts{"GET", request.path, request.peer.isLoopback(), request.value("Host"),
-                                 request.value("Origin"), request.value("Authorization")};
+    const QHostAddress client = clientOf(request);
+    HttpRequestFacts facts = factsOf(request, client);
+    facts.method = "GET";
+    if (!passesGuard(facts, client, reply))
+        return;
     HttpVerdict verdict = judge(m_rules, facts);
     // Reading the events is harmless, but a page of another site has no business here:
     // the socket also takes held buttons.
-    if (verdict.status == 0 && !facts.origin.isEmpty() && facts.origin != "http://" + facts.host)
+    if (verdict.status == 0 && !fromOwnPage(m_rules, facts))
         verdict = {403, QStringLiteral("a page of another origin"), false};
     if (verdict.status == 0 && facts.path != QLatin1String("/api/events"))
         verdict = {404, QStringLiteral("no events at %1").arg(facts.path), false};
     if (verdict.status != 0) {
-        emit event(QStringLiteral("http: events socket from %1 refused: %2").arg(request.peer.toString(), verdict.reason));
+        emit event(QStringLiteral("http: events socket from %1 refused: %2").arg(client.toString(), verdict.reason));
         reply.sendError(verdict.status, verdict.reason,
                         verdict.askForPassword
                             ? HttpHeaders{{"WWW-Authenticate", "Basic realm=\"tavo-server\", charset=\"UTF-8\""}}
@@ -208,7 +279,7 @@ void HttpFrontEnd::upgrade(const HttpRequest &request, HttpReply reply) {
     }
     const quint64 connection = reply.connection();
     reply.acceptWebSocket();
-    m_events.add(std::make_unique<EventsSocket>(m_transport, connection, request.peer, facts));
+    m_events.add(std::make_unique<EventsSocket>(m_transport, connection, client, facts));
 }
 
 LineQueue::ClientId HttpFrontEnd::clientFor(const QHostAddress &address) {
@@ -247,7 +318,7 @@ void HttpFrontEnd::postCommand(const HttpRequest &request, HttpReply reply) {
         return;
     }
     const Command command = std::get<QList<Command>>(commands).front();
-    const QHostAddress address = request.peer;
+    const QHostAddress address = clientOf(request);
     LineRequest lineRequest;
     lineRequest.commands = {command.code};
     lineRequest.sentIn = sentInOf(command.code);
@@ -270,4 +341,33 @@ void HttpFrontEnd::postCommand(const HttpRequest &request, HttpReply reply) {
         shared->sendError(refusal == LineQueue::Refusal::clientFull ? 429 : 503,
                           QStringLiteral("the projector line is too busy; try again"), {{"Retry-After", "1"}});
     }
+}
+
+// A session stands for the password for a day, in a cookie no script can read and no other
+// site's page can send.
+void HttpFrontEnd::openSession(const HttpRequest &request, HttpReply reply) {
+    const qint64 now = m_clock.elapsed();
+    m_sessions.removeIf([now](const auto &session) { return session.value() <= now; });
+    if (m_sessions.size() >= mostSessions)
+        m_sessions.erase(std::min_element(m_sessions.begin(), m_sessions.end()));
+    QByteArray token(32, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(token.data()), token.size() / 4);
+    token = token.toHex();
+    m_sessions.insert(token, now + qint64(sessionSeconds) * 1000);
+    const bool secure = factsOf(request, clientOf(request)).scheme == "https";
+    reply.send(200, QJsonDocument(QJsonObject{{QStringLiteral("expires_in"), sessionSeconds}}).toJson(QJsonDocument::Compact) + '\n',
+               "application/json",
+               {{"Set-Cookie", sessionCookie.toByteArray() + '=' + token + "; Path=/; Max-Age=" +
+                                   QByteArray::number(sessionSeconds) + "; HttpOnly; SameSite=Strict" +
+                                   (secure ? "; Secure" : "")}});
+}
+
+void HttpFrontEnd::endSession(const HttpRequest &request, HttpReply reply) {
+    for (const QByteArray &pair : request.value("Cookie").split(';')) {
+        const QByteArray cookie = pair.trimmed();
+        if (cookie.startsWith(sessionCookie.toByteArray() + '='))
+            m_sessions.remove(cookie.mid(sessionCookie.size() + 1));
+    }
+    reply.send(200, "{}\n", "application/json",
+               {{"Set-Cookie", sessionCookie.toByteArray() + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"}});
 }

@@ -3,9 +3,11 @@
 #include "Access.h"
 #include "LineQueue.h"
 #include "Listener.h"
+#include "PasswordGuard.h"
 #include "Transport.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
@@ -87,6 +89,10 @@ public:
 
     // The headers every answer carries.
     static HttpHeaders commonHeaders();
+    // How long a session opened with POST /api/session lasts.
+    static constexpr int sessionSeconds = 24 * 3600;
+
+    PasswordGuard &guard() { return m_guard; }
 
 signals:
     void event(const QString &line);
@@ -96,6 +102,13 @@ private:
     void handle(const HttpRequest &request, HttpReply reply);
     void upgrade(const HttpRequest &request, HttpReply reply);
     void postCommand(const HttpRequest &request, HttpReply reply);
+    // Who sent it: the peer, or behind a proxy on loopback the address the proxy added.
+    QHostAddress clientOf(const HttpRequest &request) const;
+    HttpRequestFacts factsOf(const HttpRequest &request, const QHostAddress &client) const;
+    // False once it has answered 429: the address is waiting out its delay.
+    bool passesGuard(const HttpRequestFacts &facts, const QHostAddress &client, HttpReply &reply);
+    void openSession(const HttpRequest &request, HttpReply reply);
+    void endSession(const HttpRequest &request, HttpReply reply);
     LineQueue::ClientId clientFor(const QHostAddress &address);
     void releaseClient(const QHostAddress &address);
 
@@ -117,5 +130,8 @@ private:
         int requests = 0;
     };
     QHash<QString, AddressClient> m_clients;
+    PasswordGuard m_guard{QStringLiteral("http")};
+    QElapsedTimer m_clock;
+    QHash<QByteArray, qint64> m_sessions; // cookie value, and when it expires on m_clock
     std::shared_ptr<http::Transport> m_transport;
 };
