@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 #include "exchange/Readings.h"
 
+#include "host/PortHolder.h"
 #include "http/Access.h"
 #include "http/Events.h"
 #include "mqtt/Topics.h"
@@ -1149,6 +1150,28 @@ private slots:
         QVERIFY(server.process.waitForFinished(5000));
         QCOMPARE(server.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(server.process.exitCode(), 0);
+    }
+
+    // A second server started on the port the first holds leaves the first one's record, which
+    // the panel reads, as it was, while it runs and once it has stopped.
+    void aSecondServerLeavesTheFirstOnesRecord() {
+        Simulator sim;
+        QTemporaryDir runtime;
+        const QStringList arguments{"--port", sim.device, "--baud", "9600", "--pjlink", "127.0.0.1:0", "--line", "127.0.0.1:0"};
+        ServerProcess first(arguments, runtime.path());
+        QVERIFY(first.port != 0);
+        QString record;
+        for (const QString &folder : {QString("/run/tavo-server"), runtime.path() + "/tavo-server"})
+            if (fileContents(folder + '/' + serverRecordName(sim.device)).contains(QByteArray::number(first.process.processId())))
+                record = folder + '/' + serverRecordName(sim.device);
+        QVERIFY(!record.isEmpty());
+        const QByteArray before = fileContents(record);
+        {
+            ServerProcess second(arguments, runtime.path());
+            QVERIFY(waitUntil([&] { return second.log.contains("projector line: "); }));
+            QCOMPARE(fileContents(record), before);
+        }
+        QCOMPARE(fileContents(record), before);
     }
 
     // A panel on the same machine finds the port held: it names the server and the [Ports]

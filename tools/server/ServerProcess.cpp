@@ -4,8 +4,11 @@
 
 #include "host/PortDirectory.h"
 #include "host/PortHolder.h"
+#include "host/SerialComponent.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cstdio>
@@ -61,16 +64,30 @@ void announceStart(const ProjectorServer &projector, const StartOptions &start, 
                     .arg(projector.address(QStringLiteral("pjlink"))));
 }
 
-ServerRecord::ServerRecord(const ProjectorServer &projector, const QString &device) {
+ServerRecord::ServerRecord(ProjectorServer &projector, const QString &device)
+    : m_projector(projector), m_device(device) {
     if (isSocketDevice(device))
+        return;
+    // Opened at the start, or later at a command once the other program has let go of it.
+    QObject::connect(&projector.queue(), &LineQueue::exchanged, &m_context, [this] { writeOnceOpen(); });
+    writeOnceOpen();
+}
+
+void ServerRecord::writeOnceOpen() {
+    if (!m_file.isEmpty() || !m_projector.queue().line().port().portOpen())
         return;
     QJsonObject listeners;
     for (const char *frontEnd : {"line", "pjlink", "http"})
-        listeners.insert(QLatin1String(frontEnd), projector.address(QLatin1String(frontEnd)));
-    m_file = writeServerRecord(device, listeners);
+        listeners.insert(QLatin1String(frontEnd), m_projector.address(QLatin1String(frontEnd)));
+    m_file = writeServerRecord(m_device, listeners);
 }
 
 ServerRecord::~ServerRecord() {
-    if (!m_file.isEmpty())
+    if (m_file.isEmpty())
+        return;
+    QFile file(m_file);
+    if (file.open(QIODevice::ReadOnly) &&
+        QJsonDocument::fromJson(file.read(65536)).object().value(QStringLiteral("pid")).toInteger() ==
+            QCoreApplication::applicationPid())
         QFile::remove(m_file);
 }

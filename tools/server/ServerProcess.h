@@ -6,6 +6,7 @@
 
 #include "Options.h"
 
+#include <QObject>
 #include <QString>
 
 class ProjectorServer;
@@ -21,14 +22,20 @@ void raiseFileLimit(const ServerOptions &options);
 void announceStart(const ProjectorServer &projector, const StartOptions &start, const QString &device);
 
 // The record of this server's listeners for `device` (nothing for a socket:// device), written
-// by the constructor and removed by the destructor.
+// once the port is open, so that a server turned away from a port another one holds never
+// touches that one's record; removed by the destructor while it is still this process's.
 class ServerRecord {
 public:
-    ServerRecord(const ProjectorServer &projector, const QString &device);
+    ServerRecord(ProjectorServer &projector, const QString &device);
     ~ServerRecord();
     ServerRecord(const ServerRecord &) = delete;
     ServerRecord &operator=(const ServerRecord &) = delete;
 
 private:
+    void writeOnceOpen();
+
+    ProjectorServer &m_projector;
+    QString m_device;
     QString m_file;
+    QObject m_context; // ends the connections with the record
 };
