@@ -65,10 +65,14 @@ void FrontEnd::publishReading(const Readings::Reading &reading) {
 }
 
 void FrontEnd::take(const QByteArray &topic, const QByteArray &payload, bool retained) {
+    // An empty message is how a retained command is cleared: nothing to do, nothing to say.
+    if (payload.isEmpty())
+        return;
     // A retained command comes again with every subscription: after each reconnect of this
     // server or restart of the broker, a power off would switch the projector off once more.
     if (retained) {
-        emit event(QStringLiteral("mqtt: ignored the retained message on %1: a command is taken only as it is sent")
+        emit event(QStringLiteral("mqtt: ignored the retained message on %1: a command is taken only as it is sent; "
+                                  "clear it with an empty retained message, e.g. mosquitto_pub -r -n -t '%1'")
                        .arg(QString::fromUtf8(topic)));
         return;
     }
