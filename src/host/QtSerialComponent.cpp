@@ -5,10 +5,13 @@
 #include "host/PortError.h"
 #include "host/SettingsStore.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -32,11 +35,17 @@ PortError openFailure(const QString &device, int portNumber, QSerialPort::Serial
         // Qt reports a device held by another program (lock file, exclusive mode) and a
         // device the user may not open alike; the file's access rights tell them apart.
         const QFileInfo info(device);
-        if (info.exists() && !(info.isReadable() && info.isWritable()))
+        if (info.exists() && !(info.isReadable() && info.isWritable())) {
+            struct stat status {};
+            const QString mode = ::stat(QFile::encodeName(device).constData(), &status) == 0
+                                     ? QString::number(status.st_mode & 07777, 8)
+                                     : QStringLiteral("?");
             return {PortError::Kind::AccessDenied,
-                    QStringLiteral("%1: permission denied. The user needs access to the serial devices "
-                                   "(on Debian: membership of the dialout group).")
-                        .arg(device)};
+                    QStringLiteral("%1: permission denied: it belongs to %2:%3 with mode %4. The user needs read and "
+                                   "write access to it (on Debian: membership of the dialout group, with the device "
+                                   "in group dialout and mode 660).")
+                        .arg(device, info.owner(), info.group(), mode)};
+        }
         const QString advice = busyPortAdvice(device, portNumber);
         return {PortError::Kind::Busy, QStringLiteral("%1: the device is in use by another program.%2")
                                            .arg(device, advice.isEmpty() ? QString() : QLatin1Char(' ') + advice)};

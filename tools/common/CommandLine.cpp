@@ -1,11 +1,14 @@
 #include "CommandLine.h"
 
 #include "host/PortDirectory.h"
+#include "host/SettingsStore.h"
 #include "link/Module1.h"
 #include "link/StoredNumber.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
 
 #include <algorithm>
 #include <cerrno>
@@ -115,13 +118,18 @@ std::variant<Line, QString> resolveLine(const QCommandLineParser &parser, const 
     if (given.isEmpty()) {
         const qint16 stored = storedPortNumber(store);
         if (!speed::isUsablePort(stored))
-            return QStringLiteral("no --port given, and no port stored in TAVO.conf (choose one in the panel's port "
-                                  "dialog, or give --port)");
+            return QStringLiteral("no --port given, and no port stored in %1 ([StartUP] ComPort=N, as the panel's "
+                                  "port dialog stores it): give --port, e.g. --port /dev/ttyUSB0 (for the service "
+                                  "tavo-server@NAME, in TAVO_SERVER_OPTS of /etc/tavo-server/NAME.conf)")
+                .arg(QSettings(QSettings::NativeFormat, QSettings::UserScope, store::application).fileName());
         given << QString::number(stored);
     }
     for (const QString &port : given) {
         if (port.isEmpty())
             return QStringLiteral("--port needs a value");
+        static const QRegularExpression panelName(QStringLiteral("^COM(\\d+)$"), QRegularExpression::CaseInsensitiveOption);
+        if (const QRegularExpressionMatch named = panelName.match(port); named.hasMatch())
+            return QStringLiteral("\"%1\" is the panel's name for port %2: give --port %2").arg(port, named.captured(1));
         if (const auto given = number(port, 0, std::numeric_limits<int>::max())) {
             if (!speed::isUsablePort(int(*given)))
                 return QStringLiteral("port number %1 is out of range: use 1 to 15, a device path or "

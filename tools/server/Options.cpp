@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QFileInfo>
 #include <QUrl>
 
 #include <algorithm>
@@ -23,8 +24,19 @@ bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7
 // characters are refused, since no client could type them.
 std::variant<QByteArray, OptionsExit> passwordFrom(const QString &path, const char *option) {
     QFile file(path);
+    // The service runs as the user tavo-server, in the group of the same name.
+    const QString fix = QStringLiteral("make it owner root, group tavo-server, mode 640 (sudo chown root:tavo-server "
+                                       "%1; sudo chmod 640 %1)")
+                            .arg(path);
     if (!file.open(QIODevice::ReadOnly))
-        return OptionsExit{exitNoInput, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+        return OptionsExit{exitNoInput,
+                           file.error() == QFileDevice::OpenError && QFileInfo::exists(path)
+                               ? QStringLiteral("cannot read %1: %2; the service's user tavo-server reads it: %3")
+                                     .arg(path, file.errorString(), fix)
+                               : QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+    if (file.permissions() & QFileDevice::ReadOther)
+        qWarning().noquote() << QStringLiteral("%1 (--%2) can be read by every user of this machine: %3")
+                                              .arg(path, QLatin1String(option), fix);
     QByteArray password = file.read(4097);
     if (password.endsWith('\n'))
         password.chop(1);
@@ -196,8 +208,12 @@ std::optional<OptionsExit> listenersFrom(const QCommandLineParser &parser, Serve
           {QStringLiteral("line"), &server.line},
           {QStringLiteral("http"), &server.http}}) {
         const auto read = readListenAddress(parser.value(name));
+        // The example address on the front end's own port.
+        const QString port = name == QLatin1String("http") ? QStringLiteral("8735")
+                             : name == QLatin1String("line") ? QStringLiteral("7350")
+                                                             : QStringLiteral("4352");
         if (const QString *error = std::get_if<QString>(&read))
-            return usage(QStringLiteral("--%1 %2").arg(name, *error));
+            return usage(QStringLiteral("--%1 %2").arg(name, QString(*error).replace(QLatin1String("4352"), port)));
         *into = std::get<std::optional<ListenAddress>>(read);
     }
     if (parser.isSet(QStringLiteral("line-allow"))) {
