@@ -223,6 +223,17 @@ void Connection::settle(int rc, int error) {
             failed(QStringLiteral("refused %1").arg(connack),
                    QStringLiteral("the broker at %1 refused the connection (%2); trying again")
                        .arg(where(), QString::fromUtf8(mosquitto_connack_string(connack))));
+    } else if (wasConnected && takenOver()) {
+        if (!std::exchange(m_takeoverSaid, true))
+            emit event(QStringLiteral("mqtt: error: the broker at %1 closed this server's connection %2 times within a "
+                                      "minute: another client most likely connects with the same client id %3 (a "
+                                      "second tavo-server with the same --instance or --mqtt-base?); trying again "
+                                      "once a minute instead of taking the connection back")
+                           .arg(where())
+                           .arg(m_losses.size())
+                           .arg(QString::fromUtf8(m_clientId)));
+        m_state = State::waiting;
+        m_retry.start(takenOverRetryMs);
     } else if (wasConnected) {
         failed(QStringLiteral("lost"),
                QStringLiteral("lost the broker at %1 (%2); connecting again").arg(where(), reasonOf(rc, error)));
@@ -232,6 +243,16 @@ void Connection::settle(int rc, int error) {
             QStringLiteral("unreachable ") + reason,
             QStringLiteral("cannot reach the broker at %1 (%2); trying again every few seconds").arg(where(), reason));
     }
+}
+
+bool Connection::takenOver() {
+    if (!m_clock.isValid())
+        m_clock.start();
+    const qint64 now = m_clock.elapsed();
+    m_losses.append(now);
+    while (now - m_losses.front() > takeoverWindowMs)
+        m_losses.removeFirst();
+    return m_losses.size() >= takeoversToGiveWay;
 }
 
 void Connection::failed(const QString &problem, const QString &line) {

@@ -2,6 +2,7 @@
 
 #include "Topics.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -50,6 +51,11 @@ public:
     // The pause after the first failure, doubled after each further one up to the longest.
     static constexpr int firstRetryMs = 500;
     static constexpr int longestRetryMs = 4000;
+    // Losing the connection this often within the window means another client takes it
+    // with the same client id: the server then tries only once a minute.
+    static constexpr int takeoversToGiveWay = 3;
+    static constexpr int takeoverWindowMs = 60000;
+    static constexpr int takenOverRetryMs = 60000;
 
 signals:
     // The broker took the connection (again): time to say everything a newcomer must hear.
@@ -79,6 +85,8 @@ private:
     void housekeeping();
     void settle(int rc, int error);
     void failed(const QString &problem, const QString &line);
+    // Notes a lost connection; true when they come too often.
+    bool takenOver();
     QString where() const;
 
     static void onConnect(mosquitto *, void *self, int code);
@@ -100,6 +108,9 @@ private:
     QList<QHostAddress> m_addresses; // still to try, from the last resolution
     QHostAddress m_address;          // being tried or connected to
     QString m_lastProblem;           // logged already; not again until something changes
+    QElapsedTimer m_clock;
+    QList<qint64> m_losses;          // when the connection was lost, within the last window
+    bool m_takeoverSaid = false;     // said once, not at every round
 
     // What the library reported from inside a call, told once the call has returned.
     int m_connack = -1;

@@ -5,7 +5,9 @@
 #include "exchange/Readings.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QSet>
 #include <QTimer>
 
@@ -15,6 +17,26 @@ namespace {
 
 // Two servers with the same client id would take the broker's connection from each other.
 QByteArray clientIdFor(const Topics &topics) { return "tavo-server-" + topics.nodeId; }
+
+// Where an earlier version of this server left its discovery messages, when its ids differ.
+QByteArray formerConfigs(const Topics &topics) {
+    return QByteArray(discoveryPrefix) + "/+/" + topics.formerNodeId + "/+/config";
+}
+
+bool isFormerConfig(const Topics &topics, const QByteArray &topic) {
+    const QList<QByteArray> levels = topic.split('/');
+    return topics.formerNodeId != topics.nodeId && levels.size() == 5 && levels[0] == discoveryPrefix &&
+           levels[2] == topics.formerNodeId && levels[4] == "config";
+}
+
+// Whether a discovery message is this server's: another server's new ids may be this
+// server's former ones, and its messages stay.
+bool isOwnConfig(const Topics &topics, const QByteArray &payload) {
+    const QJsonArray availability = QJsonDocument::fromJson(payload).object()[QLatin1String("availability")].toArray();
+    return std::any_of(availability.begin(), availability.end(), [&](const QJsonValue &each) {
+        return each[QLatin1String("topic")].toString().toUtf8() == topics.availability;
+    });
+}
 
 } // namespace
 
@@ -44,6 +66,8 @@ void FrontEnd::start() { m_connection->open(); }
 bool FrontEnd::connected() const { return m_connection->isConnected(); }
 
 void FrontEnd::announce() {
+    if (!std::exchange(m_announced, true) && m_topics.formerNodeId != m_topics.nodeId)
+        m_connection->subscribe(formerConfigs(m_topics));
     // A broker that restarted may have lost every retained message: all of it again.
     for (const Message &message : discoveryMessages(m_topics, m_deviceName))
         m_connection->publish(message.topic, message.payload, true);
@@ -68,6 +92,16 @@ void FrontEnd::take(const QByteArray &topic, const QByteArray &payload, bool ret
     // An empty message is how a retained command is cleared: nothing to do, nothing to say.
     if (payload.isEmpty())
         return;
+    if (isFormerConfig(m_topics, topic)) {
+        if (retained && isOwnConfig(m_topics, payload)) {
+            m_connection->publish(topic, {}, true);
+            if (!std::exchange(m_formerCleared, true))
+                emit event(QStringLiteral("mqtt: removing the Home Assistant discovery an earlier version left under "
+                                          "the former id %1; the device is now %2")
+                               .arg(QString::fromUtf8(m_topics.formerNodeId), QString::fromUtf8(m_topics.nodeId)));
+        }
+        return;
+    }
     // A retained command comes again with every subscription: after each reconnect of this
     // server or restart of the broker, a power off would switch the projector off once more.
     if (retained) {

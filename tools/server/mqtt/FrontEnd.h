@@ -58,6 +58,8 @@ private:
     QString m_port;
     LineQueue::ClientId m_client;
     std::unique_ptr<Connection> m_connection;
+    bool m_announced = false; // once connected: what is done once at start is done
+    bool m_formerCleared = false;
 };
 
 // Removes everything this server keeps retained on the broker (the discovery messages, so

@@ -69,6 +69,11 @@ Command choiceCommand(const InputTerminal &terminal) {
 
 QString text(const QByteArray &bytes) { return QString::fromUtf8(bytes); }
 
+// Home Assistant takes letters, digits, '_' and '-' in a node id; '_' is kept for escapes.
+bool isIdCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
 QByteArray configTopic(const Topics &topics, const Entity &entity) {
     return QByteArray(discoveryPrefix) + '/' + entity.component + '/' + topics.nodeId + '/' + entity.object + "/config";
 }
@@ -168,6 +173,16 @@ QString baseFor(const QString &instance) {
     return QStringLiteral("tavo/") + topicSafe(instance.isEmpty() ? QHostInfo::localHostName() : instance);
 }
 
+QByteArray nodeIdFor(const QString &base) {
+    const QByteArray bytes = base.toUtf8();
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return isIdCharacter(c) || c == '/'; }))
+        return QByteArray(bytes).replace('/', '_');
+    QByteArray id = "_";
+    for (const char c : bytes)
+        id += isIdCharacter(c) ? QByteArray(1, c) : '_' + QByteArray(1, c).toHex();
+    return id;
+}
+
 QString baseProblem(const QString &base) {
     if (base.isEmpty())
         return QStringLiteral("the base is empty");
@@ -198,10 +213,10 @@ Topics::Topics(const QString &base) {
     lampHours = under + "lamp_hours";
     for (std::size_t i = 0; i < temperatures.size(); ++i)
         temperatures[i] = under + "temperature/" + QByteArray::number(qsizetype(i) + 1);
-    // Home Assistant takes letters, digits, '_' and '-' in a node id.
-    nodeId = base.toUtf8();
-    for (char &c : nodeId)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-')
+    nodeId = nodeIdFor(base);
+    formerNodeId = base.toUtf8();
+    for (char &c : formerNodeId)
+        if (!isIdCharacter(c))
             c = '_';
 }
 

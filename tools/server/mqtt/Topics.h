@@ -40,6 +40,11 @@ QString topicSafe(const QString &name);
 // The base for an instance: tavo/<instance>, the instance made topic-safe; this machine's
 // name when none is given.
 QString baseFor(const QString &instance);
+// Home Assistant's node id for `base`, distinct for distinct bases. A base of letters,
+// digits, '-' and '/' keeps the id it always had, '/' as '_' ("tavo/hall" is "tavo_hall");
+// any other starts with '_', which none of those can, and writes each byte other than a
+// letter, a digit or '-' as '_' and two hex digits ("tavo/room.4" is "_tavo_2froom_2e4").
+QByteArray nodeIdFor(const QString &base);
 // Why `base` cannot hold this server's topics (empty, a wildcard, an empty level), or empty.
 QString baseProblem(const QString &base);
 
@@ -66,8 +71,11 @@ struct Topics {
     QByteArray inputSet;                    // an input's name
     QByteArray lampHours;                   // whole hours
     std::array<QByteArray, 3> temperatures; // degrees Celsius, one topic each
-    // The base as Home Assistant's node id ("tavo_room-4"), from which unique ids derive.
+    // The base as Home Assistant's node id (nodeIdFor), from which unique ids derive.
     QByteArray nodeId;
+    // The id earlier versions made of the base, every other character as '_': where
+    // discovery messages of this server may be left from before, when it differs.
+    QByteArray formerNodeId;
 
     QList<QByteArray> commandTopics() const { return {command, powerSet, inputSet}; }
     // Every topic this server keeps a retained message on, discovery apart.
