@@ -184,6 +184,7 @@ struct ServerRig {
     QtSerialComponent port{settings};
     std::unique_ptr<ProjectorServer> server;
     QStringList log;
+    LogCapture capture{log};
 
     ServerRig(const QString &device, const mqtt::Settings &mqtt, int pollSeconds, const QByteArray &name = "TAVO QT735",
               bool http = false) {
@@ -201,8 +202,6 @@ struct ServerRig {
             options.http.reset();
         options.mqtt = mqtt;
         server = std::make_unique<ProjectorServer>(options, port);
-        QObject::connect(server.get(), &ProjectorServer::event, server.get(),
-                         [this](const QString &line) { log << line; });
         QString error;
         if (!server->start(&error))
             qWarning("%s", qPrintable(error));

@@ -42,6 +42,7 @@
 #include <set>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -126,6 +127,7 @@ struct ServerRig {
     QtSerialComponent port{settings};
     std::unique_ptr<ProjectorServer> server;
     QStringList log;
+    LogCapture capture{log};
     bool started = false;
 
     explicit ServerRig(const QString &device, const std::function<void(ServerOptions &)> &adjust = {}) {
@@ -140,7 +142,6 @@ struct ServerRig {
         if (adjust)
             adjust(options);
         server = std::make_unique<ProjectorServer>(options, port);
-        QObject::connect(server.get(), &ProjectorServer::event, server.get(), [this](const QString &line) { log << line; });
         QString error;
         started = server->start(&error);
         if (!started)
@@ -1172,6 +1173,57 @@ private slots:
             QCOMPARE(fileContents(record), before);
         }
         QCOMPARE(fileContents(record), before);
+    }
+
+    // Under systemd each line carries its priority, so that journalctl -p warning shows a
+    // refused password and a projector out of reach, and not the start; the exchanges show
+    // only when their debug category is turned on.
+    void theJournalReadsEachLinesPriority() {
+        QTemporaryDir dir;
+        QFile password(dir.filePath("password")), journal(dir.filePath("journal"));
+        QVERIFY(password.open(QIODevice::WriteOnly) && password.write("secret\n") == 7 &&
+                journal.open(QIODevice::WriteOnly));
+        password.close();
+        struct stat stream {};
+        QVERIFY(::fstat(journal.handle(), &stream) == 0);
+        QProcessEnvironment environment = isolated(dir.path());
+        environment.insert("JOURNAL_STREAM", QString("%1:%2").arg(stream.st_dev).arg(stream.st_ino));
+        environment.insert("QT_LOGGING_RULES", "tavo.exchange.debug=true");
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.setStandardErrorFile(journal.fileName(), QIODevice::Append);
+        process.start(qEnvironmentVariable("TAVO_SERVER"),
+                      {"--port", "/dev/tavo-test-absent", "--pjlink", "127.0.0.1:0", "--http", "off", "--password-file",
+                       password.fileName()});
+        const auto logged = [&](const char *text) { return fileContents(journal.fileName()).contains(text); };
+        QVERIFY(waitUntil([&] { return logged("for PJLink"); }));
+        const quint16 port = QRegularExpression("on 127.0.0.1:(\\d+) for PJLink")
+                                 .match(fileContents(journal.fileName()))
+                                 .captured(1)
+                                 .toUShort();
+        Client right(port), wrong(port);
+        QCOMPARE(right.ask(digest(right.line(), "secret") + "%1POWR ?"), QByteArray("%1POWR=ERR4"));
+        wrong.line();
+        QCOMPARE(wrong.ask(digest("PJLINK 1 00000000", "secret") + "%1POWR ?"), QByteArray("PJLINK ERRA"));
+        QVERIFY(waitUntil([&] { return logged("wrong password from"); }));
+        process.terminate();
+        QVERIFY(process.waitForFinished(5000));
+        const QList<QByteArray> lines = fileContents(journal.fileName()).trimmed().split('\n');
+        const auto priorityOf = [&](const char *text) {
+            for (const QByteArray &line : lines)
+                if (line.contains(text))
+                    return line.left(3);
+            return QByteArray("none");
+        };
+        QCOMPARE(priorityOf("projector on /dev/tavo-test-absent"), QByteArray("<6>"));
+        QCOMPARE(priorityOf("for PJLink class 1"), QByteArray("<6>"));
+        QCOMPARE(priorityOf("pjlink: connection from"), QByteArray("<6>"));
+        QCOMPARE(priorityOf("pjlink: wrong password from 127.0.0.1"), QByteArray("<4>"));
+        QCOMPARE(priorityOf("projector line: /dev/tavo-test-absent"), QByteArray("<3>"));
+        QCOMPARE(priorityOf("exchange: pjlink 127.0.0.1:"), QByteArray("<7>"));
+        QCOMPARE(priorityOf("stopping"), QByteArray("<6>"));
+        for (const QByteArray &line : lines)
+            QVERIFY2(QRegularExpression("^<[3-7]>[^<]").match(QString::fromUtf8(line)).hasMatch(), line.constData());
     }
 
     // A panel on the same machine finds the port held: it names the server and the [Ports]

@@ -126,3 +126,28 @@ void startBuilt(QProcess &process, const char *variable, const QStringList &argu
     const QString program = command.takeFirst();
     process.start(program, command + arguments, mode);
 }
+
+namespace {
+LogCapture *innermostCapture = nullptr;
+QtMessageHandler firstHandler = nullptr;
+} // namespace
+
+LogCapture::LogCapture(QStringList &lines) : m_lines(lines), m_outer(innermostCapture) {
+    innermostCapture = this;
+    m_before = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+        if (!context.category || !QByteArrayView(context.category).startsWith("tavo.")) {
+            if (firstHandler)
+                firstHandler(type, context, text);
+            return;
+        }
+        for (LogCapture *capture = innermostCapture; capture; capture = capture->m_outer)
+            capture->m_lines << text;
+    });
+    if (!m_outer)
+        firstHandler = m_before;
+}
+
+LogCapture::~LogCapture() {
+    innermostCapture = m_outer;
+    qInstallMessageHandler(m_before);
+}

@@ -96,3 +96,18 @@ QStringList builtCommand(const char *variable);
 // Starts that program with `arguments` on `process`.
 void startBuilt(QProcess &process, const char *variable, const QStringList &arguments,
                 QIODevice::OpenMode mode = QIODevice::ReadWrite);
+
+// Adds every message of the server's log categories (tavo.*) to `lines` while it lives,
+// instead of printing it; other messages go on as before. Captures may nest.
+class LogCapture {
+public:
+    explicit LogCapture(QStringList &lines);
+    ~LogCapture();
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+private:
+    QStringList &m_lines;
+    QtMessageHandler m_before;
+    LogCapture *m_outer;
+};

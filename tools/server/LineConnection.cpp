@@ -28,7 +28,7 @@ LineConnection::LineConnection(QTcpSocket *socket, const LineLimits &limits, QOb
     });
     m_drain.setSingleShot(true);
     connect(&m_drain, &QTimer::timeout, this, [this] {
-        emit event(QStringLiteral("%1: dropped with %2 bytes it did not take").arg(m_peer).arg(unsent()));
+        emit event(QtWarningMsg, QStringLiteral("%1: dropped with %2 bytes it did not take").arg(m_peer).arg(unsent()));
         if (m_spare >= 0) {
             // Reset rather than wait for the client to take what is left.
             const linger abortive{1, 0};
@@ -142,11 +142,11 @@ void LineConnection::finish() {
     deleteLater();
 }
 
-void LineConnection::close(const QString &why) {
+void LineConnection::close(const QString &why, QtMsgType level) {
     if (m_closing)
         return;
     if (!why.isEmpty())
-        emit event(QStringLiteral("%1: %2").arg(m_peer, why));
+        emit event(level, QStringLiteral("%1: %2").arg(m_peer, why));
     m_closing = true;
     m_idle.stop();
     if (m_socket->state() == QAbstractSocket::UnconnectedState) {

@@ -44,8 +44,8 @@ public:
     // The line handed over has been dealt with; the next one may come.
     void lineDone();
     // Sends what is queued, then closes (or aborts once drainMs have passed). `why` goes to
-    // the log unless empty.
-    void close(const QString &why);
+    // the log at `level` unless empty.
+    void close(const QString &why, QtMsgType level = QtInfoMsg);
     // How much longer the first line may be (a PJLink digest in front of it).
     void setFirstLineAllowance(qsizetype extra) { m_splitter.setFirstLineAllowance(extra); }
     void setIdleMs(int ms);
@@ -53,8 +53,8 @@ public:
 signals:
     // One line, its CR taken off; no further one comes until lineDone().
     void lineReceived(const QByteArray &line);
-    // One line for the log, already naming the client.
-    void event(const QString &line);
+    // One line for the log at `level`, already naming the client.
+    void event(QtMsgType level, const QString &line);
 
 private:
     void readMore();

@@ -1,6 +1,7 @@
 #include "LineFrontEnd.h"
 
 #include "Listener.h"
+#include "Log.h"
 
 #include "exchange/Transcript.h"
 
@@ -21,14 +22,16 @@ void LineFrontEnd::accept() {
         auto *connection = new LineConnection(socket, limits, this);
         const LineQueue::ClientId client = m_queue.addClient(QStringLiteral("line"), connection->peer(), connection->address());
         connect(connection, &QObject::destroyed, this, [this, client] { m_queue.removeClient(client); });
-        connect(connection, &LineConnection::event, this,
-                [this](const QString &line) { emit event(QStringLiteral("line: %1").arg(line)); });
+        connect(connection, &LineConnection::event, this, [](QtMsgType level, const QString &line) {
+            logAt(logLine(), level, QStringLiteral("line: %1").arg(line));
+        });
         connect(connection, &LineConnection::lineReceived, this, [this, client, connection](const QByteArray &line) {
             // A line feed or any other control character inside would reach the projector as
             // a second command behind the first ("CR0\nC00" passing for a query): never sent.
             if (std::any_of(line.begin(), line.end(), [](char c) { return uchar(c) < 0x20 || c == 0x7f; })) {
-                emit event(QStringLiteral("line: %1: \"%2\" refused, a control character inside")
-                               .arg(connection->peer(), renderTranscript(QString::fromLatin1(line.left(32))).text));
+                qCWarning(logLine).noquote()
+                    << QStringLiteral("line: %1: \"%2\" refused, a control character inside")
+                           .arg(connection->peer(), renderTranscript(QString::fromLatin1(line.left(32))).text);
                 connection->lineDone();
                 return;
             }
@@ -43,12 +46,13 @@ void LineFrontEnd::accept() {
             };
             if (m_queue.submit(client, std::move(request)) != LineQueue::Refusal::none) {
                 // Dropped, as a projector too busy to listen would: the client sees no reply.
-                emit event(QStringLiteral("line: %1: \"%2\" dropped, the queue is full")
-                               .arg(connection->peer(), renderTranscript(QString::fromLatin1(line.left(32))).text));
+                qCWarning(logLine).noquote()
+                    << QStringLiteral("line: %1: \"%2\" dropped, the queue is full")
+                           .arg(connection->peer(), renderTranscript(QString::fromLatin1(line.left(32))).text);
                 connection->lineDone();
             }
         });
-        emit event(QStringLiteral("line: connection from %1").arg(connection->peer()));
+        qCInfo(logLine).noquote() << QStringLiteral("line: connection from %1").arg(connection->peer());
         connection->start();
     }
 }

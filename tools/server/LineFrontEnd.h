@@ -19,9 +19,6 @@ public:
 
     LineFrontEnd(Listener &listener, LineQueue &queue, QObject *parent = nullptr);
 
-signals:
-    void event(const QString &line);
-
 private:
     void accept();
 

@@ -1,6 +1,7 @@
 #include "LineQueue.h"
 
 #include "Listener.h"
+#include "Log.h"
 
 #include "exchange/Readings.h"
 #include "host/SerialComponent.h"
@@ -25,8 +26,10 @@ LineQueue::LineQueue(ProjectorLine &line, Readings &readings, Limits limits, QOb
     : QObject(parent), m_line(line), m_readings(readings), m_limits(limits) {
     connect(&line.port(), &SerialComponent::portLost, &readings, &Readings::lineLost);
     connect(&readings, &Readings::answersChanged, this, [this](bool answers, const QString &why) {
-        emit event(answers ? QStringLiteral("projector line: answers again")
-                           : QStringLiteral("projector line: %1").arg(why));
+        if (answers)
+            qCInfo(logProjector, "projector line: answers again");
+        else
+            qCCritical(logProjector).noquote() << QStringLiteral("projector line: %1").arg(why);
     });
     m_followUp = addClient(QStringLiteral("follow-up"), QStringLiteral("server"));
     connect(&readings, &Readings::readAgain, this,
@@ -288,7 +291,7 @@ void LineQueue::openLine() {
         if (failure)
             m_readings.lineLost(failure->detail() + QStringLiteral(" Trying again at the next command."));
         else
-            emit event(QStringLiteral("projector line: opened %1").arg(port.deviceName()));
+            qCInfo(logProjector).noquote() << QStringLiteral("projector line: opened %1").arg(port.deviceName());
         scheduleStart();
     });
 }
@@ -341,9 +344,10 @@ void LineQueue::commandDone(const LineExchange &exchange, bool fromLine) {
     if (request.sentIn != anyState && index == 0) {
         current.refusal = refusalFor(exchange, request.sentIn);
         if (current.refusal) {
-            emit event(QStringLiteral("%1: %2 from %3 refused: %4")
-                           .arg(client.frontEnd, request.commands.mid(1).join(QLatin1Char(' ')), client.name,
-                                current.refusal->words()));
+            qCInfo(logOf(client.frontEnd)).noquote()
+                << QStringLiteral("%1: %2 from %3 refused: %4")
+                       .arg(client.frontEnd, request.commands.mid(1).join(QLatin1Char(' ')), client.name,
+                            current.refusal->words());
             finishCurrent();
             return;
         }

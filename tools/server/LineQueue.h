@@ -104,8 +104,6 @@ signals:
     // A request refused because a client's share or the queue was full.
     void refused(const QString &frontEnd, LineQueue::Refusal why);
     void lengthChanged(qsizetype length);
-    // One line for the log.
-    void event(const QString &line);
 
 private:
     struct Follower {

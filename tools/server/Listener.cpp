@@ -1,5 +1,7 @@
 #include "Listener.h"
 
+#include "Log.h"
+
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -73,8 +75,9 @@ Listener::Listener(QString frontEnd, ConnectionRules rules, QObject *parent)
     // Qt stops accepting for good when an accept fails for want of resources (no descriptor
     // left): every later client would hang unanswered. Try again a moment later instead.
     connect(this, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
-        emit event(QStringLiteral("%1: cannot accept a connection: %2; trying again in a second")
-                       .arg(m_frontEnd, errorString()));
+        logAt(logOf(m_frontEnd), QtWarningMsg,
+              QStringLiteral("%1: cannot accept a connection: %2; trying again in a second")
+                  .arg(m_frontEnd, errorString()));
         QTimer::singleShot(1000, this, &QTcpServer::resumeAccepting);
     });
 }
@@ -110,7 +113,8 @@ void Listener::incomingConnection(qintptr descriptor) {
     else if (!(local && m_rules.loopbackExempt) && m_byAddress.value(key) >= m_rules.perAddress)
         refusal = QStringLiteral("%1 connections open from that address").arg(m_byAddress.value(key));
     if (!refusal.isEmpty()) {
-        emit event(QStringLiteral("%1: connection from %2 refused: %3").arg(m_frontEnd, name, refusal));
+        logAt(logOf(m_frontEnd), QtWarningMsg,
+              QStringLiteral("%1: connection from %2 refused: %3").arg(m_frontEnd, name, refusal));
         socket->abort();
         delete socket;
         return;

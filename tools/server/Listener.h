@@ -54,8 +54,6 @@ public:
     const QString &frontEnd() const { return m_frontEnd; }
 
 signals:
-    // One line for the log.
-    void event(const QString &line);
     void openChanged(int open);
 
 protected:

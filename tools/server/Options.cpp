@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include "CommandLine.h"
+#include "Log.h"
 #include "mqtt/FrontEnd.h"
 
 #include "host/SettingsStore.h"
@@ -35,7 +36,7 @@ std::variant<QByteArray, OptionsExit> passwordFrom(const QString &path, const ch
                                      .arg(path, file.errorString(), fix)
                                : QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
     if (file.permissions() & QFileDevice::ReadOther)
-        qWarning().noquote() << QStringLiteral("%1 (--%2) can be read by every user of this machine: %3")
+        qCWarning(logServer).noquote() << QStringLiteral("%1 (--%2) can be read by every user of this machine: %3")
                                               .arg(path, QLatin1String(option), fix);
     QByteArray password = file.read(4097);
     if (password.endsWith('\n'))

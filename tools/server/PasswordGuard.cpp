@@ -1,6 +1,7 @@
 #include "PasswordGuard.h"
 
 #include "Listener.h"
+#include "Log.h"
 
 #include <algorithm>
 
@@ -64,7 +65,7 @@ void PasswordGuard::failed(const QHostAddress &address) {
         ++record.unlogged;
         return;
     }
-    emit event(QStringLiteral("%1: wrong password from %2").arg(m_frontEnd, key));
+    qCWarning(logOf(m_frontEnd)).noquote() << QStringLiteral("%1: wrong password from %2").arg(m_frontEnd, key);
     m_minute.start();
 }
 
@@ -105,12 +106,13 @@ void PasswordGuard::minutePassed() {
     for (auto it = m_records.begin(); it != m_records.end();) {
         Record &record = it->second;
         if (record.unlogged > 0) {
-            emit event(QStringLiteral("%1: %2 more wrong passwords from %3 in the last minute%4")
-                           .arg(m_frontEnd)
-                           .arg(record.unlogged)
-                           .arg(it->first,
-                                record.delayMs > 0 ? QStringLiteral("; its attempts now wait %1 s").arg(record.delayMs / 1000)
-                                                   : QString()));
+            qCWarning(logOf(m_frontEnd)).noquote()
+                << QStringLiteral("%1: %2 more wrong passwords from %3 in the last minute%4")
+                       .arg(m_frontEnd)
+                       .arg(record.unlogged)
+                       .arg(it->first, record.delayMs > 0
+                                           ? QStringLiteral("; its attempts now wait %1 s").arg(record.delayMs / 1000)
+                                           : QString());
             record.unlogged = 0;
             logged = true;
         }

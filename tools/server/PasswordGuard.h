@@ -44,10 +44,6 @@ public:
     void delayPassed(const QHostAddress &address);
     void minutePassed();
 
-signals:
-    // One line for the log.
-    void event(const QString &line);
-
 private:
     struct Waiting {
         QPointer<QObject> context;

@@ -1,6 +1,7 @@
 #include "ProjectorServer.h"
 
 #include "LineFrontEnd.h"
+#include "Log.h"
 #include "Poller.h"
 #include "exchange/Readings.h"
 #include "http/Events.h"
@@ -29,6 +30,28 @@ QString wideListenerProblem(const ServerOptions &options) {
     return {};
 }
 
+namespace {
+
+// Every exchange, for whoever turns the debug category on:
+// exchange: pjlink 127.0.0.1:50312: "CR0" -> "00\r" in 2.3 ms
+void logExchanged(const LineExchange &exchange, const QString &frontEnd, const QString &client) {
+    if (!logExchange().isDebugEnabled())
+        return;
+    const auto shown = [](QString text) {
+        return QLatin1Char('"') + text.replace(QLatin1Char('\r'), QLatin1String("\\r")) + QLatin1Char('"');
+    };
+    const QString outcome =
+        !exchange.failure.isEmpty() ? QStringLiteral("failed: ") + exchange.failure
+        : exchange.fromMemory       ? shown(exchange.reply) + QStringLiteral(" from the readings")
+        : !exchange.answered
+            ? QStringLiteral("no reply in %1 ms").arg(exchange.elapsedUs / 1000)
+            : shown(exchange.reply) + QStringLiteral(" in %1 ms").arg(double(exchange.elapsedUs) / 1000.0, 0, 'f', 1);
+    qCDebug(logExchange).noquote()
+        << QStringLiteral("exchange: %1 %2: %3 -> %4").arg(frontEnd, client, shown(exchange.command), outcome);
+}
+
+} // namespace
+
 QStringList ownHostNames(const std::optional<ListenAddress> &listen) {
     QStringList names{QStringLiteral("localhost"), QStringLiteral("127.0.0.1"), QStringLiteral("::1")};
     const QString host = QHostInfo::localHostName().toLower();
@@ -52,7 +75,7 @@ ProjectorServer::ProjectorServer(ServerOptions options, SerialComponent &port, Q
     m_line->reopenWhenClosed = true;
     m_readings = std::make_unique<Readings>();
     m_queue = std::make_unique<LineQueue>(*m_line, *m_readings, m_options.queue);
-    connect(m_queue.get(), &LineQueue::event, this, &ProjectorServer::event);
+    connect(m_queue.get(), &LineQueue::exchanged, this, &logExchanged);
     m_events = std::make_unique<Events>(*m_queue, *m_readings, m_options.port);
     m_metrics = std::make_unique<Metrics>(*m_queue, *m_readings);
     m_metrics->setNames(m_options.instance.isEmpty() ? QHostInfo::localHostName() : m_options.instance,
@@ -66,21 +89,16 @@ ProjectorServer::ProjectorServer(ServerOptions options, SerialComponent &port, Q
         m_bridge = std::make_unique<pjlink::Bridge>(*m_queue, m_options.pjlinkName);
         m_pjlinkFrontEnd = std::make_unique<pjlink::FrontEnd>(*m_pjlinkListener, m_options.pjlinkSession, *m_bridge,
                                                               *m_queue);
-        connect(m_pjlinkListener.get(), &Listener::event, this, &ProjectorServer::event);
-        connect(m_pjlinkFrontEnd.get(), &pjlink::FrontEnd::event, this, &ProjectorServer::event);
         m_metrics->addClients(QStringLiteral("pjlink"), [listener = m_pjlinkListener.get()] { return listener->open(); });
     }
     if (m_options.line) {
         m_lineListener = std::make_unique<Listener>(QStringLiteral("line"), m_options.lineConnections);
         m_lineFrontEnd = std::make_unique<LineFrontEnd>(*m_lineListener, *m_queue);
-        connect(m_lineListener.get(), &Listener::event, this, &ProjectorServer::event);
-        connect(m_lineFrontEnd.get(), &LineFrontEnd::event, this, &ProjectorServer::event);
         m_metrics->addClients(QStringLiteral("line"), [listener = m_lineListener.get()] { return listener->open(); });
     }
     if (m_options.http) {
         m_http = std::make_unique<HttpFrontEnd>(m_options.httpConnections, m_options.httpLimits, m_options.httpRules,
                                                 *m_queue, *m_events, *m_metrics, m_options.port);
-        connect(m_http.get(), &HttpFrontEnd::event, this, &ProjectorServer::event);
         m_metrics->addClients(QStringLiteral("http"), [http = m_http.get()] { return http->open(); });
         m_metrics->addClients(QStringLiteral("events"), [events = m_events.get()] { return events->count(); });
         m_webPage = std::make_unique<WebPage>(*m_http, *m_events, *m_queue, m_options.httpRules,
@@ -89,7 +107,6 @@ ProjectorServer::ProjectorServer(ServerOptions options, SerialComponent &port, Q
     if (m_options.mqtt) {
         m_mqtt = std::make_unique<mqtt::FrontEnd>(*m_options.mqtt, QString::fromUtf8(m_options.pjlinkName), *m_queue,
                                                   *m_readings, m_options.port);
-        connect(m_mqtt.get(), &mqtt::FrontEnd::event, this, &ProjectorServer::event);
         m_metrics->addClients(QStringLiteral("mqtt"), [mqtt = m_mqtt.get()] { return mqtt->connected() ? 1 : 0; });
     }
 }

@@ -90,10 +90,6 @@ public:
     pjlink::FrontEnd *pjlink() { return m_pjlinkFrontEnd.get(); }
     const ServerOptions &options() const { return m_options; }
 
-signals:
-    // One line for the log.
-    void event(const QString &line);
-
 private:
     const Listener *listener(const QString &frontEnd) const;
 

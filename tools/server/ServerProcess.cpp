@@ -1,5 +1,6 @@
 #include "ServerProcess.h"
 
+#include "Log.h"
 #include "ProjectorServer.h"
 
 #include "host/PortDirectory.h"
@@ -11,13 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cstdio>
 #include <sys/resource.h>
-
-void logLine(const QString &line) {
-    std::fprintf(stderr, "%s\n", qPrintable(line));
-    std::fflush(stderr);
-}
 
 void raiseFileLimit(const ServerOptions &options) {
     // Each connection taking lines holds two descriptors.
@@ -29,21 +24,22 @@ void raiseFileLimit(const ServerOptions &options) {
     files.rlim_cur = files.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &files);
     if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < rlim_t(needed))
-        logLine(QStringLiteral("warning: %1 files may be open at once, and the connection caps may need %2: "
-                               "lower the caps or raise the limit")
-                    .arg(qulonglong(files.rlim_cur))
-                    .arg(needed));
+        qCWarning(logServer).noquote() << QStringLiteral("%1 files may be open at once, and the connection caps may "
+                                                         "need %2: lower the caps or raise the limit")
+                                              .arg(qulonglong(files.rlim_cur))
+                                              .arg(needed);
 }
 
 void announceStart(const ProjectorServer &projector, const StartOptions &start, const QString &device) {
     const ServerOptions &server = start.server;
-    logLine(QStringLiteral("projector on %1")
-                .arg(isSocketDevice(device) ? device
-                                            : QStringLiteral("%1 at %2 bit/s")
-                                                  .arg(device, start.lineSettings.section(QLatin1Char(','), 0, 0))));
+    qCInfo(logServer).noquote() << QStringLiteral("projector on %1")
+                                       .arg(isSocketDevice(device)
+                                                ? device
+                                                : QStringLiteral("%1 at %2 bit/s")
+                                                      .arg(device, start.lineSettings.section(QLatin1Char(','), 0, 0)));
     const auto announce = [&](const QString &frontEnd, const QString &what) {
         if (const QString at = projector.address(frontEnd); !at.isEmpty())
-            logLine(QStringLiteral("listening on %1 for %2").arg(at, what));
+            qCInfo(logOf(frontEnd)).noquote() << QStringLiteral("listening on %1 for %2").arg(at, what);
     };
     const auto onOff = [](const QByteArray &password) {
         return password.isEmpty() ? QStringLiteral("off") : QStringLiteral("on");
@@ -54,14 +50,15 @@ void announceStart(const ProjectorServer &projector, const StartOptions &start, 
     announce(QStringLiteral("http"), QStringLiteral("HTTP (control page, API, events, metrics), password %1")
                                          .arg(onOff(server.httpRules.password)));
     if (server.http && !server.http->address.isLoopback() && !server.httpRules.password.isEmpty())
-        logLine(QStringLiteral("warning: %1 takes the HTTP password from other machines without TLS: the password "
-                               "crosses the network in clear; put a reverse proxy with HTTPS in front "
-                               "(--http-public-url) and listen on loopback")
-                    .arg(projector.address(QStringLiteral("http"))));
+        qCWarning(logHttp).noquote()
+            << QStringLiteral("%1 takes the HTTP password from other machines without TLS: the password "
+                              "crosses the network in clear; put a reverse proxy with HTTPS in front "
+                              "(--http-public-url) and listen on loopback")
+                   .arg(projector.address(QStringLiteral("http")));
     if (server.pjlink && !server.pjlink->address.isLoopback() && server.pjlinkSession.password.isEmpty())
-        logLine(QStringLiteral("warning: no PJLink password, and %1 is reachable from other machines: anyone who can "
-                               "reach it can work the projector")
-                    .arg(projector.address(QStringLiteral("pjlink"))));
+        qCWarning(logPjlink).noquote() << QStringLiteral("no PJLink password, and %1 is reachable from other machines: "
+                                                         "anyone who can reach it can work the projector")
+                                              .arg(projector.address(QStringLiteral("pjlink")));
 }
 
 ServerRecord::ServerRecord(ProjectorServer &projector, const QString &device)

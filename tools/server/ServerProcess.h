@@ -11,9 +11,6 @@
 
 class ProjectorServer;
 
-// One line for the log, on stderr.
-void logLine(const QString &line);
-
 // Takes all the open files the system allows, and warns when the connection caps may need more.
 void raiseFileLimit(const ServerOptions &options);
 

@@ -4,10 +4,11 @@
 // signals.
 
 #include "CommandLine.h"
+#include "Log.h"
 #include "Options.h"
 #include "ServerProcess.h"
-#include "mqtt/FrontEnd.h"
 #include "Termination.h"
+#include "mqtt/FrontEnd.h"
 
 #include "host/QtSerialComponent.h"
 #include "host/SettingsStore.h"
@@ -19,6 +20,7 @@
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavo-server"));
+    setLogFormat();
     QtSettingsStore store;
     const auto options = optionsFrom(QCoreApplication::arguments(), store);
     if (const OptionsExit *exit = std::get_if<OptionsExit>(&options)) {
@@ -28,7 +30,7 @@ int main(int argc, char *argv[]) {
     }
     const StartOptions &start = std::get<StartOptions>(options);
     if (start.unpublish)
-        return mqtt::unpublish(*start.server.mqtt, &logLine) ? 0 : exitUnavailable;
+        return mqtt::unpublish(*start.server.mqtt) ? 0 : exitUnavailable;
 
     std::signal(SIGPIPE, SIG_IGN); // a client gone while its answer is written must not end the server
     raiseFileLimit(start.server);
@@ -40,7 +42,6 @@ int main(int argc, char *argv[]) {
     port.setDevice(start.device);
     port.setSettings(start.lineSettings);
     ProjectorServer projector(start.server, port);
-    QObject::connect(&projector, &ProjectorServer::event, &logLine);
     if (QString error; !projector.start(&error)) {
         cli::complain(error);
         return exitUnavailable;
@@ -49,7 +50,7 @@ int main(int argc, char *argv[]) {
     const ServerRecord record(projector, port.deviceName());
     announceStart(projector, start, port.deviceName());
     const int status = QCoreApplication::exec();
-    logLine(QStringLiteral("stopping"));
+    qCInfo(logServer, "stopping");
     projector.stop();
     return status;
 }

@@ -1,6 +1,7 @@
 #include "HttpFrontEnd.h"
 
 #include "Events.h"
+#include "Log.h"
 #include "Metrics.h"
 
 #include "exchange/CommandOutcome.h"
@@ -121,7 +122,6 @@ HttpFrontEnd::HttpFrontEnd(ConnectionRules connections, http::Limits limits, Htt
           [this](const HttpRequest &request, HttpReply reply) { openSession(request, std::move(reply)); });
     route("DELETE", QStringLiteral("/api/session"),
           [this](const HttpRequest &request, HttpReply reply) { endSession(request, std::move(reply)); });
-    connect(&m_guard, &PasswordGuard::event, this, &HttpFrontEnd::event);
     m_clock.start();
 }
 
@@ -157,7 +157,8 @@ void HttpFrontEnd::drain() {
             m_events.closed(item.connection);
             break;
         case http::Inbound::Kind::event:
-            emit event(QString::fromStdString(item.text));
+            // The transport's own lines: connections refused or closed for misbehaving.
+            qCWarning(logHttp).noquote() << QString::fromStdString(item.text);
             break;
         }
     }
@@ -228,8 +229,9 @@ void HttpFrontEnd::handle(const HttpRequest &request, HttpReply reply) {
     if (verdict.status != 0) {
         // Wrong passwords are the guard's to log, a line a minute at most.
         if (verdict.status != 421 && !(verdict.status == 401 && !facts.authorization.isEmpty()))
-            emit event(QStringLiteral("http: %1 %2 from %3 refused: %4")
-                           .arg(QString::fromLatin1(facts.method), facts.path, client.toString(), verdict.reason));
+            qCWarning(logHttp).noquote() << QStringLiteral("http: %1 %2 from %3 refused: %4")
+                                                .arg(QString::fromLatin1(facts.method), facts.path,
+                                                     client.toString(), verdict.reason);
         reply.sendError(verdict.status, verdict.reason,
                         verdict.askForPassword && !opensSession
                             ? HttpHeaders{{"WWW-Authenticate", "Basic realm=\"tavo-server\", charset=\"UTF-8\""}}
@@ -270,7 +272,8 @@ void HttpFrontEnd::upgrade(const HttpRequest &request, HttpReply reply) {
     if (verdict.status == 0 && facts.path != QLatin1String("/api/events"))
         verdict = {404, QStringLiteral("no events at %1").arg(facts.path), false};
     if (verdict.status != 0) {
-        emit event(QStringLiteral("http: events socket from %1 refused: %2").arg(client.toString(), verdict.reason));
+        qCWarning(logHttp).noquote()
+            << QStringLiteral("http: events socket from %1 refused: %2").arg(client.toString(), verdict.reason);
         reply.sendError(verdict.status, verdict.reason,
                         verdict.askForPassword
                             ? HttpHeaders{{"WWW-Authenticate", "Basic realm=\"tavo-server\", charset=\"UTF-8\""}}

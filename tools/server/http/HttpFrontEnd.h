@@ -94,8 +94,6 @@ public:
 
     PasswordGuard &guard() { return m_guard; }
 
-signals:
-    void event(const QString &line);
 
 private:
     void drain();

@@ -1,5 +1,7 @@
 #include "Connection.h"
 
+#include "Log.h"
+
 #include <QHostInfo>
 #include <QSocketNotifier>
 
@@ -192,7 +194,7 @@ void Connection::settle(int rc, int error) {
         m_retryMs = firstRetryMs;
         m_lastProblem.clear();
         m_addresses.clear();
-        emit event(QStringLiteral("mqtt: connected to the broker at %1").arg(where()));
+        qCInfo(logMqtt).noquote() << QStringLiteral("mqtt: connected to the broker at %1").arg(where());
         emit connected();
     }
     for (const Incoming &incoming : std::exchange(m_inbox, {}))
@@ -259,7 +261,7 @@ void Connection::failed(const QString &problem, const QString &line) {
     m_state = State::waiting;
     if (problem != m_lastProblem) {
         m_lastProblem = problem;
-        emit event(QStringLiteral("mqtt: ") + line);
+        qCWarning(logMqtt).noquote() << QStringLiteral("mqtt: ") + line;
     }
     m_retry.start(m_retryMs);
     m_retryMs = std::min(m_retryMs * 2, longestRetryMs);

@@ -63,8 +63,6 @@ signals:
     void message(const QByteArray &topic, const QByteArray &payload, bool retained);
     // The broker has acknowledged the message with this id.
     void delivered(int id);
-    // One line for the log.
-    void event(const QString &line);
 
 private:
     enum class State { idle, resolving, connecting, connected, waiting, closed };

@@ -1,6 +1,7 @@
 #include "FrontEnd.h"
 
 #include "Connection.h"
+#include "Log.h"
 #include "exchange/CommandOutcome.h"
 #include "exchange/Readings.h"
 
@@ -47,7 +48,6 @@ FrontEnd::FrontEnd(Settings settings, QString deviceName, LineQueue &queue, Read
       m_client(queue.addClient(QStringLiteral("mqtt"), m_settings.broker.host)) {
     m_connection = std::make_unique<Connection>(m_settings, clientIdFor(m_topics),
                                                 Connection::Will{m_topics.availability, "offline"});
-    connect(m_connection.get(), &Connection::event, this, &FrontEnd::event);
     connect(m_connection.get(), &Connection::connected, this, &FrontEnd::announce);
     connect(m_connection.get(), &Connection::message, this, &FrontEnd::take);
     connect(&readings, &Readings::changed, this, &FrontEnd::publishReading);
@@ -105,9 +105,10 @@ void FrontEnd::take(const QByteArray &topic, const QByteArray &payload, bool ret
     // A retained command comes again with every subscription: after each reconnect of this
     // server or restart of the broker, a power off would switch the projector off once more.
     if (retained) {
-        emit event(QStringLiteral("mqtt: ignored the retained message on %1: a command is taken only as it is sent; "
-                                  "clear it with an empty retained message, e.g. mosquitto_pub -r -n -t '%1'")
-                       .arg(QString::fromUtf8(topic)));
+        qCWarning(logMqtt).noquote()
+            << QStringLiteral("mqtt: ignored the retained message on %1: a command is taken only as it is sent; "
+                              "clear it with an empty retained message, e.g. mosquitto_pub -r -n -t '%1'")
+                   .arg(QString::fromUtf8(topic));
         return;
     }
     const auto asked = commandFor(m_topics, topic, payload, m_settings.raw);
@@ -138,7 +139,7 @@ void FrontEnd::report(const Outcome &outcome) {
     m_connection->publish(m_topics.result, QJsonDocument(jsonObject(outcome)).toJson(QJsonDocument::Compact), false);
 }
 
-bool unpublish(const Settings &settings, const std::function<void(const QString &)> &log, int timeoutMs) {
+bool unpublish(const Settings &settings, int timeoutMs) {
     const Topics topics(settings.base);
     const QList<QByteArray> retained = discoveryTopics(topics) + topics.retainedTopics();
     // Its own client id, so that a server still running is not thrown off; and no will,
@@ -146,7 +147,6 @@ bool unpublish(const Settings &settings, const std::function<void(const QString 
     Connection connection(settings, clientIdFor(topics) + "-unpublish", std::nullopt);
     QSet<int> waiting;
     bool done = false;
-    QObject::connect(&connection, &Connection::event, &connection, log);
     QObject::connect(&connection, &Connection::connected, &connection, [&] {
         waiting.clear();
         for (const QByteArray &topic : retained)
@@ -157,12 +157,14 @@ bool unpublish(const Settings &settings, const std::function<void(const QString 
             return;
         done = true;
         connection.close();
-        log(QStringLiteral("mqtt: removed the retained messages under %1 and the Home Assistant discovery of %2")
-                .arg(settings.base, QString::fromUtf8(topics.nodeId)));
+        qCInfo(logMqtt).noquote()
+            << QStringLiteral("mqtt: removed the retained messages under %1 and the Home Assistant discovery of %2")
+                   .arg(settings.base, QString::fromUtf8(topics.nodeId));
         QCoreApplication::exit(0);
     });
     QTimer::singleShot(timeoutMs, &connection, [&] {
-        log(QStringLiteral("mqtt: the broker did not take the removals within %1 s").arg(timeoutMs / 1000));
+        qCCritical(logMqtt).noquote()
+            << QStringLiteral("mqtt: the broker did not take the removals within %1 s").arg(timeoutMs / 1000);
         QCoreApplication::exit(1);
     });
     connection.open();

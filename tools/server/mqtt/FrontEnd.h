@@ -36,10 +36,6 @@ public:
     bool connected() const;
     const Topics &topics() const { return m_topics; }
 
-signals:
-    // One line for the log.
-    void event(const QString &line);
-
 private:
     void announce();
     void publishReading(const Readings::Reading &reading);
@@ -64,8 +60,8 @@ private:
 
 // Removes everything this server keeps retained on the broker (the discovery messages, so
 // that Home Assistant forgets the device, the state and the availability) with empty
-// retained messages. False, having said why through `log`, when the broker did not
-// acknowledge them all within `timeoutMs`.
-bool unpublish(const Settings &settings, const std::function<void(const QString &)> &log, int timeoutMs = 15000);
+// retained messages. False, having logged why, when the broker did not acknowledge them all
+// within `timeoutMs`.
+bool unpublish(const Settings &settings, int timeoutMs = 15000);
 
 } // namespace mqtt

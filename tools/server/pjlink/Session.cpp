@@ -2,6 +2,7 @@
 
 #include "Bridge.h"
 #include "Listener.h"
+#include "Log.h"
 #include "Mapping.h"
 #include "Protocol.h"
 
@@ -78,16 +79,15 @@ void Session::answer(const QByteArray &header, const QByteArray &result) {
 FrontEnd::FrontEnd(Listener &listener, SessionRules rules, Bridge &bridge, LineQueue &queue, QObject *parent)
     : QObject(parent), m_listener(listener), m_rules(std::move(rules)), m_bridge(bridge), m_queue(queue) {
     connect(&listener, &QTcpServer::newConnection, this, &FrontEnd::accept);
-    connect(&m_guard, &PasswordGuard::event, this, &FrontEnd::event);
 }
 
 void FrontEnd::accept() {
     while (QTcpSocket *socket = m_listener.nextPendingConnection()) {
         auto *connection = new LineConnection(socket, m_rules.limits, this);
-        connect(connection, &LineConnection::event, this, [this](const QString &line) {
-            emit event(QStringLiteral("pjlink: %1").arg(line));
+        connect(connection, &LineConnection::event, this, [](QtMsgType level, const QString &line) {
+            logAt(logPjlink(), level, QStringLiteral("pjlink: %1").arg(line));
         });
-        emit event(QStringLiteral("pjlink: connection from %1").arg(connection->peer()));
+        qCInfo(logPjlink).noquote() << QStringLiteral("pjlink: connection from %1").arg(connection->peer());
         new Session(connection, m_rules, m_bridge, m_queue, m_guard);
     }
 }

@@ -50,9 +50,6 @@ public:
     SessionRules &rules() { return m_rules; }
     PasswordGuard &guard() { return m_guard; }
 
-signals:
-    void event(const QString &line);
-
 private:
     void accept();
 
