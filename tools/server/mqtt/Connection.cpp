@@ -194,7 +194,8 @@ void Connection::settle(int rc, int error) {
         m_retryMs = firstRetryMs;
         m_lastProblem.clear();
         m_addresses.clear();
-        qCInfo(logMqtt).noquote() << QStringLiteral("mqtt: connected to the broker at %1").arg(where());
+        qCInfo(logMqtt).noquote() << QStringLiteral("mqtt: connected to the broker at %1 as %2")
+                                          .arg(where(), QString::fromUtf8(m_clientId));
         emit connected();
     }
     for (const Incoming &incoming : std::exchange(m_inbox, {}))
@@ -227,13 +228,14 @@ void Connection::settle(int rc, int error) {
                        .arg(where(), QString::fromUtf8(mosquitto_connack_string(connack))));
     } else if (wasConnected && takenOver()) {
         if (!std::exchange(m_takeoverSaid, true))
-            emit event(QStringLiteral("mqtt: error: the broker at %1 closed this server's connection %2 times within a "
-                                      "minute: another client most likely connects with the same client id %3 (a "
-                                      "second tavo-server with the same --instance or --mqtt-base?); trying again "
-                                      "once a minute instead of taking the connection back")
-                           .arg(where())
-                           .arg(m_losses.size())
-                           .arg(QString::fromUtf8(m_clientId)));
+            qCCritical(logMqtt).noquote()
+                << QStringLiteral("mqtt: the broker at %1 closed this server's connection %2 times within a "
+                                  "minute: another client most likely connects with the same client id %3 (a "
+                                  "second tavo-server with the same --instance or --mqtt-base?); trying again "
+                                  "once a minute instead of taking the connection back")
+                       .arg(where())
+                       .arg(m_losses.size())
+                       .arg(QString::fromUtf8(m_clientId));
         m_state = State::waiting;
         m_retry.start(takenOverRetryMs);
     } else if (wasConnected) {

@@ -96,9 +96,10 @@ void FrontEnd::take(const QByteArray &topic, const QByteArray &payload, bool ret
         if (retained && isOwnConfig(m_topics, payload)) {
             m_connection->publish(topic, {}, true);
             if (!std::exchange(m_formerCleared, true))
-                emit event(QStringLiteral("mqtt: removing the Home Assistant discovery an earlier version left under "
-                                          "the former id %1; the device is now %2")
-                               .arg(QString::fromUtf8(m_topics.formerNodeId), QString::fromUtf8(m_topics.nodeId)));
+                qCInfo(logMqtt).noquote()
+                    << QStringLiteral("mqtt: removing the Home Assistant discovery an earlier version left under "
+                                      "the former id %1; the device is now %2")
+                           .arg(QString::fromUtf8(m_topics.formerNodeId), QString::fromUtf8(m_topics.nodeId));
         }
         return;
     }
