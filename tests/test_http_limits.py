@@ -8,6 +8,7 @@ import base64
 import os
 import re
 import socket
+import ssl
 import struct
 import subprocess
 import sys
@@ -203,6 +204,50 @@ class HttpLimits(unittest.TestCase):
         if socket.has_ipv6 and os.path.exists("/proc/net/if_inet6"):
             six = self.serve("--http", "[::1]:0")
             self.assertRegex(six.text(), r"listening on \[::1\]:\d+ for HTTP")
+
+    def test_https_alone_on_its_listener(self):
+        work = tempfile.TemporaryDirectory()
+        self.addCleanup(work.cleanup)
+        cert, key, password = (os.path.join(work.name, name) for name in ("cert.pem", "key.pem", "password"))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                        "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert],
+                       check=True, capture_output=True)
+        with open(password, "w") as out:
+            out.write("secret\n")
+        os.chmod(password, 0o600)
+        server = self.serve("--http-cert", cert, "--http-key", key, "--http-password-file", password,
+                            "--http-head-timeout", "1")
+        trusted = ssl.create_default_context(cafile=cert)
+
+        def ask(raw):
+            with trusted.wrap_socket(server.connect(), server_hostname="127.0.0.1") as connection:
+                connection.sendall(raw)
+                return read_answer(connection)
+
+        status, _, body, _ = ask(b"GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+        self.assertEqual((status, b'"power"' in body), (200, True))
+        status, _, body, _ = ask(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+        self.assertEqual((status, b"<title>TAVO QT735 CONTROL</title>" in body), (200, True))
+        login = b'{"password": "secret"}'
+        status, head, _, _ = ask(b"POST /api/session HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                                 b"Content-Length: %d\r\n\r\n%s" % (len(login), login))
+        cookie = re.search(rb"(?i)set-cookie: *(tavo_session=\w+)[^\r]*; Secure", head)
+        self.assertEqual((status, bool(cookie)), (200, True), head)
+        # The events socket as wss: the page's origin is https; the same host over http is another origin.
+        host = b"127.0.0.1:%d" % server.port
+        origin = b"https://" + host
+        with trusted.wrap_socket(server.connect(), server_hostname="127.0.0.1") as events:
+            events.sendall(upgrade(host, origin=origin).replace(b"\r\n\r\n", b"\r\nCookie: " + cookie.group(1) + b"\r\n\r\n"))
+            data = b""
+            while b"\r\n\r\n" not in data or len(data.split(b"\r\n\r\n", 1)[1]) < 2:
+                data += events.recv(4096)
+            self.assertTrue(data.startswith(b"HTTP/1.1 101"), data)
+            self.assertEqual(data.split(b"\r\n\r\n", 1)[1][:1], b"\x81")  # the status, as a text frame
+        self.assertEqual(ask(upgrade(host, origin=b"http://" + host))[0], 403)
+        # Plain HTTP on that port gets nothing in clear; a handshake never begun is closed.
+        self.assertEqual(server.ask(b"GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")[0], 0)
+        self.assertTrue(wait_for(lambda: "refused: plain HTTP" in server.text()))
+        self.assertTrue(ended(server.connect()))
 
 
 class HttpMemory(unittest.TestCase):

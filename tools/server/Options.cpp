@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <tuple>
 
 namespace {
 
@@ -95,6 +96,11 @@ void addOptions(QCommandLineParser &parser) {
          "its origin is this server's own, and the proxy's X-Forwarded-For, -Proto and -Host are believed from "
          "loopback (default: none, and those headers are ignored).",
          "url"},
+        {"http-cert",
+         "Serve HTTPS instead of HTTP, with the certificate in this PEM file (then any intermediate ones); goes with "
+         "--http-key. Plain HTTP on that listener is refused.",
+         "file"},
+        {"http-key", "The private key of --http-cert, in this PEM file without a passphrase.", "file"},
         {"http-host", "Further host names the HTTP front end answers to (comma-separated), e.g. a DNS name.", "names"},
         {"poll", "Read power, input, lamp hours and temperatures every this many seconds (default 10; 0: never).",
          "seconds", "10"},
@@ -271,6 +277,45 @@ std::optional<OptionsExit> accessFrom(const QCommandLineParser &parser, ServerOp
     return std::nullopt;
 }
 
+// A certificate or key file, whole.
+std::variant<std::string, OptionsExit> pemFrom(const QString &path, const char *option) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return OptionsExit{exitNoInput, QStringLiteral("cannot read %1 (--%2): %3")
+                                            .arg(path, QLatin1String(option), file.errorString())};
+    if (QLatin1String(option) == QLatin1String("http-key") && (file.permissions() & QFileDevice::ReadOther))
+        qWarning().noquote() << QStringLiteral("%1 (--http-key) can be read by every user of this machine: make it "
+                                               "owner root, group tavo-server, mode 640 (sudo chown root:tavo-server "
+                                               "%1; sudo chmod 640 %1)")
+                                    .arg(path);
+    const QByteArray pem = file.read(1 << 20);
+    return std::string(pem.constData(), std::size_t(pem.size()));
+}
+
+// --http-cert and --http-key: both or neither, read now and checked to make a pair.
+std::optional<OptionsExit> tlsFrom(const QCommandLineParser &parser, ServerOptions &server) {
+    const bool certificate = parser.isSet(QStringLiteral("http-cert")), key = parser.isSet(QStringLiteral("http-key"));
+    if (!certificate && !key)
+        return std::nullopt;
+    if (certificate != key)
+        return usage(QStringLiteral("--http-cert and --http-key go together: give the certificate and its key"));
+    if (!server.http)
+        return usage(QStringLiteral("--http-cert and --http-key go with --http"));
+    http::Tls &tls = server.httpTls;
+    for (const auto &[option, into, name] :
+         {std::tuple{"http-cert", &tls.certificate, &tls.certificateFile}, std::tuple{"http-key", &tls.key, &tls.keyFile}}) {
+        const QString path = parser.value(QLatin1String(option));
+        *name = path.toStdString();
+        const auto read = pemFrom(path, option);
+        if (const OptionsExit *failure = std::get_if<OptionsExit>(&read))
+            return *failure;
+        *into = std::get<std::string>(read);
+    }
+    if (const std::string problem = http::tlsProblem(tls); !problem.empty())
+        return OptionsExit{exitConfig, QString::fromStdString(problem)};
+    return std::nullopt;
+}
+
 // The poll, the age of an answer from the readings, and the connection caps.
 std::optional<OptionsExit> limitsFrom(const QCommandLineParser &parser, ServerOptions &server) {
     const auto poll = cli::number(parser, QStringLiteral("poll"), 0, 86400);
@@ -359,7 +404,7 @@ std::variant<StartOptions, OptionsExit> optionsFrom(const QStringList &arguments
     start.device = line.ports.front().device;
     start.lineSettings = line.settings;
 
-    for (const auto part : {&listenersFrom, &accessFrom, &limitsFrom, &httpLimitsFrom})
+    for (const auto part : {&listenersFrom, &tlsFrom, &accessFrom, &limitsFrom, &httpLimitsFrom})
         if (const auto failure = part(parser, start.server))
             return *failure;
     if (const QString problem = wideListenerProblem(start.server); !problem.isEmpty())

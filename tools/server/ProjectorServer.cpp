@@ -139,6 +139,10 @@ bool ProjectorServer::start(QString *error) {
     };
     if (!listen(m_pjlinkListener.get(), m_options.pjlink, "pjlink") || !listen(m_lineListener.get(), m_options.line, "line"))
         return false;
+    if (QString why; m_http && m_options.httpTls.on() && !m_http->serveTls(m_options.httpTls, &why)) {
+        *error = QStringLiteral("cannot serve HTTPS: %1").arg(why);
+        return false;
+    }
     if (QString why; m_http && !m_http->listen(*m_options.http, &why)) {
         *error = QStringLiteral("cannot listen on %1 (--http): %2")
                      .arg(endpointName(m_options.http->address, m_options.http->port), why);

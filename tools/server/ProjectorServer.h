@@ -50,6 +50,7 @@ struct ServerOptions {
     std::optional<ListenAddress> http = ListenAddress{QHostAddress::LocalHost, 8735};
     ConnectionRules httpConnections{64, 32, {}};
     http::Limits httpLimits;
+    http::Tls httpTls; // HTTPS alone on the HTTP listener when on
     HttpRules httpRules; // its hostNames are added to with ownHostNames()
 
     std::optional<mqtt::Settings> mqtt; // off unless given; the device is named pjlinkName

@@ -47,9 +47,11 @@ void announceStart(const ProjectorServer &projector, const StartOptions &start, 
     announce(QStringLiteral("pjlink"),
              QStringLiteral("PJLink class 1, authentication %1").arg(onOff(server.pjlinkSession.password)));
     announce(QStringLiteral("line"), QStringLiteral("the projector's own commands"));
-    announce(QStringLiteral("http"), QStringLiteral("HTTP (control page, API, events, metrics), password %1")
-                                         .arg(onOff(server.httpRules.password)));
-    if (server.http && !server.http->address.isLoopback() && !server.httpRules.password.isEmpty())
+    announce(QStringLiteral("http"), QStringLiteral("%1 (control page, API, events, metrics), password %2")
+                                         .arg(server.httpTls.on() ? QStringLiteral("HTTPS") : QStringLiteral("HTTP"),
+                                              onOff(server.httpRules.password)));
+    if (server.http && !server.http->address.isLoopback() && !server.httpRules.password.isEmpty() &&
+        !server.httpTls.on())
         qCWarning(logHttp).noquote()
             << QStringLiteral("%1 takes the HTTP password from other machines without TLS: the password "
                               "crosses the network in clear; put a reverse proxy with HTTPS in front "

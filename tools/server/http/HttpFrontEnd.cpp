@@ -34,6 +34,7 @@ HttpRequest fromTransport(http::Request &given) {
     request.peer = QHostAddress(QString::fromStdString(given.peer));
     request.peerPort = given.peerPort;
     request.upgrade = given.upgrade;
+    request.secure = given.secure;
     return request;
 }
 
@@ -182,6 +183,8 @@ QHostAddress HttpFrontEnd::clientOf(const HttpRequest &request) const {
 HttpRequestFacts HttpFrontEnd::factsOf(const HttpRequest &request, const QHostAddress &client) const {
     HttpRequestFacts facts{request.method, request.path, client.isLoopback(), request.value("Host"),
                            request.value("Origin"), request.value("Authorization")};
+    if (request.secure)
+        facts.scheme = "https";
     for (const QByteArray &pair : request.value("Cookie").split(';')) {
         const QByteArray cookie = pair.trimmed();
         if (cookie.startsWith(sessionCookie.toByteArray() + '=')) {

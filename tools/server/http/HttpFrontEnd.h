@@ -32,6 +32,7 @@ struct HttpRequest {
     QHostAddress peer; // an IPv4 client as itself
     quint16 peerPort = 0;
     bool upgrade = false; // asks for a WebSocket
+    bool secure = false;  // came over TLS
 
     // The first header of that name, in any case; empty when absent.
     QByteArray value(const QByteArray &name) const;
@@ -77,6 +78,8 @@ public:
                  Metrics &metrics, QString port, QObject *parent = nullptr);
     ~HttpFrontEnd() override;
 
+    // HTTPS alone from listen() on; false with the reason when the certificate or key cannot be used.
+    bool serveTls(const http::Tls &tls, QString *error) { return m_transport->serveTls(tls, error); }
     // False with the reason when the address cannot be listened on.
     bool listen(const ListenAddress &address, QString *error);
     // "127.0.0.1:8735" as bound; empty before listen().

@@ -5,9 +5,12 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
 
 #include "Transport.h"
 
@@ -25,6 +28,7 @@ namespace bhttp = boost::beast::http;
 namespace websocket = boost::beast::websocket;
 using tcp = boost::asio::ip::tcp;
 using std::chrono::milliseconds;
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 
 namespace http {
 
@@ -77,6 +81,9 @@ class Transport::Impl {
 public:
     Impl(QString frontEnd, ConnectionRules rules, Limits limits, std::function<void()> wake)
         : frontEnd(frontEnd.toStdString()), rules(std::move(rules)), limits(limits), wake(std::move(wake)) {}
+
+    template <class Stream> void start(tcp::socket &&socket, const net::ip::address &peer, unsigned short port,
+                                       const std::string &key);
 
     // The connection's place among those open: given back however the connection ends.
     class Slot {
@@ -156,6 +163,7 @@ public:
     net::io_context ioc{1};
     std::optional<net::executor_work_guard<net::io_context::executor_type>> work;
     std::optional<tcp::acceptor> acceptor;
+    std::optional<net::ssl::context> tls; // HTTPS alone when set
     std::thread thread;
 };
 
@@ -166,10 +174,11 @@ using Slot = Impl::Slot;
 
 // An events socket: text messages out through a bounded queue, text messages in one at a
 // time, pings while it is quiet.
-class EventsSession : public Connection, public std::enable_shared_from_this<EventsSession> {
+template <class Stream>
+class EventsSession : public Connection, public std::enable_shared_from_this<EventsSession<Stream>> {
 public:
-    EventsSession(Impl &impl, std::unique_ptr<Slot> slot, tcp::socket &&socket)
-        : m_impl(impl), m_slot(std::move(slot)), m_socket(std::move(socket)) {}
+    EventsSession(Impl &impl, std::unique_ptr<Slot> slot, Stream &&stream)
+        : m_impl(impl), m_slot(std::move(slot)), m_socket(std::move(stream)) {}
 
     void run(bhttp::request<bhttp::string_body> request, std::vector<std::shared_ptr<const std::string>> early) {
         m_request = std::move(request);
@@ -184,7 +193,7 @@ public:
         m_socket.read_message_max(std::size_t(m_impl.limits.messageBytes));
         m_socket.set_option(websocket::stream_base::decorator(
             [](websocket::response_type &response) { response.erase(bhttp::field::server); }));
-        m_socket.async_accept(m_request, [self = shared_from_this()](beast::error_code error) {
+        m_socket.async_accept(m_request, [self = this->shared_from_this()](beast::error_code error) {
             if (error)
                 return;
             self->m_open = true;
@@ -241,7 +250,7 @@ private:
         m_writing = true;
         m_socket.text(true);
         m_socket.async_write(net::buffer(*m_queue.front()),
-                             [self = shared_from_this()](beast::error_code error, std::size_t) {
+                             [self = this->shared_from_this()](beast::error_code error, std::size_t) {
                                  self->m_writing = false;
                                  if (error)
                                      return self->abort();
@@ -256,7 +265,7 @@ private:
         if (!m_open || m_reading || m_waiting || m_closing)
             return;
         m_reading = true;
-        m_socket.async_read(m_buffer, [self = shared_from_this()](beast::error_code error, std::size_t) {
+        m_socket.async_read(m_buffer, [self = this->shared_from_this()](beast::error_code error, std::size_t) {
             self->m_reading = false;
             if (error) {
                 if (error == websocket::error::message_too_big)
@@ -277,7 +286,7 @@ private:
 
     Impl &m_impl;
     std::unique_ptr<Slot> m_slot;
-    websocket::stream<beast::tcp_stream> m_socket;
+    websocket::stream<Stream> m_socket;
     bhttp::request<bhttp::string_body> m_request;
     beast::flat_buffer m_buffer;
     std::deque<std::shared_ptr<const std::string>> m_queue;
@@ -288,14 +297,29 @@ private:
 
 // One HTTP connection: requests read one after another while at most `pipeline` wait for
 // their answers, answers written strictly in the order of the requests.
-class HttpSession : public Connection, public std::enable_shared_from_this<HttpSession> {
+template <class Stream>
+class HttpSession : public Connection, public std::enable_shared_from_this<HttpSession<Stream>> {
 public:
-    HttpSession(Impl &impl, std::unique_ptr<Slot> slot, tcp::socket &&socket, net::ip::address peer,
-                unsigned short peerPort)
-        : m_impl(impl), m_limits(impl.limits), m_slot(std::move(slot)), m_stream(std::move(socket)),
+    static constexpr bool secure = std::is_same_v<Stream, TlsStream>;
+
+    HttpSession(Impl &impl, std::unique_ptr<Slot> slot, Stream &&stream, net::ip::address peer, unsigned short peerPort)
+        : m_impl(impl), m_limits(impl.limits), m_slot(std::move(slot)), m_stream(std::move(stream)),
           m_peer(peer.to_string()), m_peerPort(peerPort) {}
 
-    void run() { readRequest(); }
+    // The TLS handshake and the first request's head share one time-out.
+    void run() {
+        m_firstDeadline = std::chrono::steady_clock::now() + milliseconds(m_limits.headTimeoutMs);
+        if constexpr (secure) {
+            lowest().expires_at(m_firstDeadline);
+            m_stream.async_handshake(net::ssl::stream_base::server, [self = this->shared_from_this()](beast::error_code error) {
+                if (error)
+                    return self->handshakeFailed(error);
+                self->readRequest();
+            });
+        } else {
+            readRequest();
+        }
+    }
 
     void deliver(Outbound &item) override {
         if (item.kind == Outbound::Kind::send) {
@@ -339,12 +363,27 @@ public:
 
     void abort() override {
         beast::error_code ignored;
-        m_stream.socket().close(ignored);
+        lowest().socket().close(ignored);
         m_pending.clear();
         m_self.reset(); // the caller still holds it
     }
 
 private:
+    beast::tcp_stream &lowest() { return beast::get_lowest_layer(m_stream); }
+
+    // Nothing is answered in clear on the HTTPS listener.
+    void handshakeFailed(beast::error_code error) {
+        if (error != beast::error::timeout && error != net::error::eof && error != net::error::connection_reset &&
+            error != net::error::operation_aborted) {
+            const bool plainHttp = error.category() == net::error::get_ssl_category() &&
+                                   ERR_GET_REASON(static_cast<unsigned long>(error.value())) == SSL_R_HTTP_REQUEST;
+            m_impl.log("connection from " + endpointText(net::ip::make_address(m_peer), m_peerPort) + " refused: " +
+                       (plainHttp ? std::string("plain HTTP; this listener takes HTTPS alone")
+                                  : "no TLS handshake (" + error.message() + ")"));
+        }
+        abort();
+    }
+
     struct Pending {
         std::uint64_t sequence = 0;
         bool head = false;     // HEAD: the headers alone
@@ -366,9 +405,9 @@ private:
         if (m_buffer.size() > 0 || m_served == 0)
             return readHead();
         // Between requests: idle until the next one begins.
-        m_stream.expires_after(milliseconds(m_limits.idleTimeoutMs));
+        lowest().expires_after(milliseconds(m_limits.idleTimeoutMs));
         m_stream.async_read_some(m_buffer.prepare(4096),
-                                 [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
+                                 [self = this->shared_from_this()](beast::error_code error, std::size_t bytes) {
                                      self->m_buffer.commit(bytes);
                                      if (error)
                                          return self->readFailed(error);
@@ -377,14 +416,17 @@ private:
     }
 
     void readHead() {
-        m_stream.expires_after(milliseconds(m_limits.headTimeoutMs));
+        if (m_served == 0)
+            lowest().expires_at(m_firstDeadline);
+        else
+            lowest().expires_after(milliseconds(m_limits.headTimeoutMs));
         bhttp::async_read_header(m_stream, m_buffer, *m_parser,
-                                 [self = shared_from_this()](beast::error_code error, std::size_t) {
+                                 [self = this->shared_from_this()](beast::error_code error, std::size_t) {
                                      if (error)
                                          return self->readFailed(error);
                                      if (self->m_parser->is_done())
                                          return self->requestRead();
-                                     self->m_stream.expires_after(milliseconds(self->m_limits.headTimeoutMs));
+                                     self->lowest().expires_after(milliseconds(self->m_limits.headTimeoutMs));
                                      bhttp::async_read(self->m_stream, self->m_buffer, *self->m_parser,
                                                        [self](beast::error_code error, std::size_t) {
                                                            if (error)
@@ -429,6 +471,7 @@ private:
         handed.peer = m_peer;
         handed.peerPort = m_peerPort;
         handed.upgrade = pending.upgrade;
+        handed.secure = secure;
         if (pending.upgrade) {
             m_upgrade = std::move(request); // nothing is read after it
             m_stopped = true;
@@ -437,7 +480,7 @@ private:
             m_stopped = pending.close;
         }
         m_pending.push_back(std::move(pending));
-        m_self = shared_from_this(); // nothing else may hold it while the answer is made
+        m_self = this->shared_from_this(); // nothing else may hold it while the answer is made
         m_impl.hand({Inbound::Kind::request, m_slot->id, std::move(handed), {}});
         readRequest();
     }
@@ -450,7 +493,7 @@ private:
         Pending pending;
         pending.sequence = ++m_served;
         m_pending.push_back(std::move(pending));
-        m_self = shared_from_this();
+        m_self = this->shared_from_this();
         Outbound item{Outbound::Kind::answer, m_slot->id, m_served, refusal(status, why), {}};
         deliver(item);
     }
@@ -464,8 +507,8 @@ private:
         if (front.accepted)
             return becomeWebSocket();
         m_writing = true;
-        m_stream.expires_after(milliseconds(m_limits.sendTimeoutMs));
-        bhttp::async_write(m_stream, *front.response, [self = shared_from_this()](beast::error_code error, std::size_t) {
+        lowest().expires_after(milliseconds(m_limits.sendTimeoutMs));
+        bhttp::async_write(m_stream, *front.response, [self = this->shared_from_this()](beast::error_code error, std::size_t) {
             self->m_writing = false;
             if (error)
                 return self->abort();
@@ -490,19 +533,24 @@ private:
     }
 
     // Ends the sending side and reads (and drops) what the client still sends for a while,
-    // so that a client still sending sees its answer rather than a reset.
+    // so that a client still sending sees its answer rather than a reset. Over TLS, the
+    // closing exchange does that reading.
     void linger() {
         if (m_lingering)
             return;
         m_lingering = true;
-        beast::error_code ignored;
-        m_stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
-        m_stream.expires_after(milliseconds(std::min(m_limits.headTimeoutMs, 2000)));
-        drain();
+        lowest().expires_after(milliseconds(std::min(m_limits.headTimeoutMs, 2000)));
+        if constexpr (secure) {
+            m_stream.async_shutdown([self = this->shared_from_this()](beast::error_code) { self->abort(); });
+        } else {
+            beast::error_code ignored;
+            lowest().socket().shutdown(tcp::socket::shutdown_send, ignored);
+            drain();
+        }
     }
 
     void drain() {
-        m_stream.async_read_some(net::buffer(m_drain), [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
+        m_stream.async_read_some(net::buffer(m_drain), [self = this->shared_from_this()](beast::error_code error, std::size_t bytes) {
             self->m_drained += bytes;
             if (error || self->m_drained > std::size_t(4) * 1024 * 1024)
                 return self->abort();
@@ -513,7 +561,7 @@ private:
     void becomeWebSocket() {
         m_pending.clear();
         const std::uint64_t id = m_slot->id;
-        auto events = std::make_shared<EventsSession>(m_impl, std::move(m_slot), m_stream.release_socket());
+        auto events = std::make_shared<EventsSession<Stream>>(m_impl, std::move(m_slot), std::move(m_stream));
         m_impl.connections[id] = events;
         events->run(std::move(*m_upgrade), std::move(m_early));
         m_self.reset();
@@ -522,8 +570,9 @@ private:
     Impl &m_impl;
     const Limits &m_limits;
     std::unique_ptr<Slot> m_slot;
-    beast::tcp_stream m_stream;
+    Stream m_stream;
     beast::flat_buffer m_buffer;
+    std::chrono::steady_clock::time_point m_firstDeadline;
     std::optional<bhttp::request_parser<bhttp::string_body>> m_parser;
     std::optional<bhttp::request<bhttp::string_body>> m_upgrade;
     std::vector<std::shared_ptr<const std::string>> m_early;
@@ -540,6 +589,24 @@ private:
 };
 
 } // namespace
+
+template <class Stream>
+void Transport::Impl::start(tcp::socket &&socket, const net::ip::address &peer, unsigned short port,
+                            const std::string &key) {
+    open.fetch_add(1);
+    ++byAddress[key];
+    const std::uint64_t id = nextId++;
+    auto stream = [&] {
+        if constexpr (std::is_same_v<Stream, TlsStream>)
+            return Stream(std::move(socket), *tls);
+        else
+            return Stream(std::move(socket));
+    };
+    auto session = std::make_shared<HttpSession<Stream>>(*this, std::make_unique<Slot>(*this, key, id), stream(), peer,
+                                                         port);
+    connections[id] = session;
+    session->run();
+}
 
 void Transport::Impl::acceptNext() {
     acceptor->async_accept([self = this](beast::error_code error, tcp::socket socket) {
@@ -573,13 +640,10 @@ void Transport::Impl::acceptNext() {
             self->log("connection from " + endpointText(peer, remote.port()) + " refused: " + refusal);
             socket.close(ignored);
         } else {
-            self->open.fetch_add(1);
-            ++self->byAddress[key];
-            const std::uint64_t id = self->nextId++;
-            auto session = std::make_shared<HttpSession>(*self, std::make_unique<Slot>(*self, key, id),
-                                                         std::move(socket), peer, remote.port());
-            self->connections[id] = session;
-            session->run();
+            if (self->tls)
+                self->start<TlsStream>(std::move(socket), peer, remote.port(), key);
+            else
+                self->start<beast::tcp_stream>(std::move(socket), peer, remote.port(), key);
         }
         self->acceptNext();
     });
@@ -587,6 +651,21 @@ void Transport::Impl::acceptNext() {
 
 Transport::Transport(QString frontEnd, ConnectionRules rules, Limits limits, std::function<void()> wake)
     : m_impl(std::make_unique<Impl>(std::move(frontEnd), std::move(rules), limits, std::move(wake))) {}
+
+bool Transport::serveTls(const Tls &tls, QString *error) {
+    if (const std::string problem = tlsProblem(tls); !problem.empty()) {
+        *error = QString::fromStdString(problem);
+        return false;
+    }
+    net::ssl::context &context = m_impl->tls.emplace(net::ssl::context::tls_server);
+    context.set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
+                        net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 | net::ssl::context::no_tlsv1_1 |
+                        net::ssl::context::single_dh_use);
+    context.set_password_callback([](std::size_t, net::ssl::context::password_purpose) { return std::string(); });
+    context.use_certificate_chain(net::buffer(tls.certificate));
+    context.use_private_key(net::buffer(tls.key), net::ssl::context::pem);
+    return true;
+}
 
 Transport::~Transport() {
     Impl &impl = *m_impl;

@@ -7,6 +7,7 @@
 // wakes the other side.
 
 #include "Listener.h"
+#include "Tls.h"
 
 #include <cstdint>
 #include <functional>
@@ -42,6 +43,7 @@ struct Request {
     std::string peer;           // the client's address, an IPv4 one as itself
     unsigned short peerPort = 0;
     bool upgrade = false;       // asks for a WebSocket
+    bool secure = false;        // came over TLS
 };
 
 struct Response {
@@ -67,6 +69,9 @@ public:
     Transport(const Transport &) = delete;
     Transport &operator=(const Transport &) = delete;
 
+    // Serves HTTPS alone with this certificate and key, from the next listen() on; false with
+    // the reason (naming the file) when they cannot be used.
+    bool serveTls(const Tls &tls, QString *error);
     // Binds and starts the I/O thread; false with the reason when the address cannot be used.
     bool listen(const ListenAddress &address, QString *error);
     // "127.0.0.1:8735", "[::]:8735", the port as bound.
