@@ -20,8 +20,9 @@ done
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev xvfb xauth)
 # tavo-server's HTTP and WebSocket side (Boost.Beast, header-only) and the TLS it can take on;
-# the server test's events client is Qt's own WebSocket, and its HTTP limit tests are Python.
-packages+=(libboost1.81-dev libssl-dev qt6-websockets-dev python3)
+# the server test's events client is Qt's own WebSocket, and its HTTP limit tests are Python,
+# with a certificate that openssl makes for the HTTPS case.
+packages+=(libboost1.81-dev libssl-dev openssl qt6-websockets-dev python3)
 # Prometheus scrapes the server's metrics in a test (promtool checks their format and tests
 # the shipped alert rules), and sends the alerts to Alertmanager in another.
 packages+=(prometheus prometheus-alertmanager)

@@ -54,8 +54,8 @@ void announceStart(const ProjectorServer &projector, const StartOptions &start, 
         !server.httpTls.on())
         qCWarning(logHttp).noquote()
             << QStringLiteral("%1 takes the HTTP password from other machines without TLS: the password "
-                              "crosses the network in clear; put a reverse proxy with HTTPS in front "
-                              "(--http-public-url) and listen on loopback")
+                              "crosses the network in clear; give it a certificate (--http-cert, --http-key), or "
+                              "put a reverse proxy with HTTPS in front (--http-public-url) and listen on loopback")
                    .arg(projector.address(QStringLiteral("http")));
     if (server.pjlink && !server.pjlink->address.isLoopback() && server.pjlinkSession.password.isEmpty())
         qCWarning(logPjlink).noquote() << QStringLiteral("no PJLink password, and %1 is reachable from other machines: "
