@@ -235,8 +235,10 @@ void HttpFrontEnd::handle(const HttpRequest &request, HttpReply reply) {
             qCWarning(logHttp).noquote() << QStringLiteral("http: %1 %2 from %3 refused: %4")
                                                 .arg(QString::fromLatin1(facts.method), facts.path,
                                                      client.toString(), verdict.reason);
+        // A page's own request (it carries an Origin) is not challenged: the browser would
+        // hold it behind its own password prompt, where the page's Unlock takes the password.
         reply.sendError(verdict.status, verdict.reason,
-                        verdict.askForPassword && !opensSession
+                        verdict.askForPassword && !opensSession && facts.origin.isEmpty()
                             ? HttpHeaders{{"WWW-Authenticate", "Basic realm=\"tavo-server\", charset=\"UTF-8\""}}
                             : HttpHeaders{});
         return;
