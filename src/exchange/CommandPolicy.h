@@ -31,7 +31,7 @@ inline constexpr PowerStates unlessWarmingOrCooling = whenOnOrStandby | inState(
                                                       inState(PowerStatus::lampFailure);
 
 // The readings the server holds, each read by its query.
-enum class Held { power, input, lampHours, temperatures, lampMode };
+enum class Held { power, input, lampHours, temperatures, lampMode, lampStatus };
 
 // A command that changes a held reading, and the power states it goes out in when it comes
 // over the network. A code is matched whole; a "CF" row stands for every setting that starts

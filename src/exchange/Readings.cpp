@@ -19,6 +19,8 @@ void Readings::observe(const LineExchange &exchange) {
     else
         setAnswers(true, {});
 
+    if (exchange.problem == ExchangeProblem::none && exchange.reply == QStringLiteral("\x06"))
+        remember(exchange.command);
     if (const std::optional<CommandRule> rule = ruleOf(exchange.command)) {
         Reading &reading = m_readings[std::size_t(rule->changes)];
         setStale(reading, true);
@@ -46,6 +48,22 @@ void Readings::observe(const LineExchange &exchange) {
             emit changed(reading);
         return;
     }
+}
+
+void Readings::remember(const QString &command) {
+    static const QLatin1String lampMode("CF LAMPMODE ");
+    if (command.startsWith(lampMode)) {
+        if (const QString mode = command.mid(lampMode.size()); mode != m_lampModeChosen) {
+            m_lampModeChosen = mode;
+            emit settingsChanged();
+        }
+        return;
+    }
+    for (const SettingCommands &commands : settingCommands)
+        for (const bool on : {true, false})
+            if (command == QLatin1String(on ? commands.on : commands.off) &&
+                std::exchange(m_settings[std::size_t(commands.setting)], on) != on)
+                emit settingsChanged();
 }
 
 void Readings::lineLost(const QString &why) { setAnswers(false, why); }

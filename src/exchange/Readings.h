@@ -12,8 +12,10 @@
 #include <array>
 
 // The one picture of the projector that every front end reads: its power state, its input,
-// the lamp hours, the three temperatures and the lamp mode, each from the last answer to its
-// query with its age, and whether the projector answers at all. Every exchange that goes on
+// the lamp hours, the three temperatures, the lamp mode and the lamp status, each from the
+// last answer to its query with its age, and whether the projector answers at all; and the
+// settings the projector cannot be asked for (the mutes, freeze, the lamp mode chosen), as
+// last acknowledged, whoever sent them. Every exchange that goes on
 // the line passes by, already read (LineExchange::reading); nothing reads a reply again.
 //
 // A reading is stale from the moment a command that changes it has been answered, until its
@@ -24,7 +26,7 @@ class Readings : public QObject {
 public:
     struct Reading {
         Held held;
-        const char *name;      // "power", "input", "lamp_hours", "temperatures", "lamp_mode"
+        const char *name;      // "power", "input", "lamp_hours", "temperatures", "lamp_mode", "lamp_status"
         const char *command;   // the query that reads it
         LineExchange exchange; // its last answer
         QJsonValue value;      // null until read, and for an answer that is not one of its readings
@@ -37,14 +39,29 @@ public:
         Held held;
         const char *name;
         const char *command;
-        bool polled; // read at every round of the poll
+        int pollEvery; // read at every n-th round of the poll, the first included
     };
-    static constexpr std::array<Kind, 5> kinds{{
-        {Held::power, "power", "CR0", true},
-        {Held::input, "input", "CR1", true},
-        {Held::lampHours, "lamp_hours", "CR3", true},
-        {Held::temperatures, "temperatures", "CR6", true},
-        {Held::lampMode, "lamp_mode", "CR LAMPMODE", false},
+    static constexpr std::array<Kind, 6> kinds{{
+        {Held::power, "power", "CR0", 1},
+        {Held::input, "input", "CR1", 1},
+        {Held::lampHours, "lamp_hours", "CR3", 1},
+        {Held::temperatures, "temperatures", "CR6", 1},
+        {Held::lampMode, "lamp_mode", "CR LAMPMODE", 10},
+        {Held::lampStatus, "lamp_status", "CR LAMPSTS", 10},
+    }};
+
+    // A setting the projector takes but cannot be asked for.
+    enum class Setting { audioMute, pictureMute, freeze };
+    // The command that sets it, and the command that clears it.
+    struct SettingCommands {
+        Setting setting;
+        const char *on;
+        const char *off;
+    };
+    static constexpr std::array<SettingCommands, 3> settingCommands{{
+        {Setting::audioMute, "C0B", "C0C"},
+        {Setting::pictureMute, "C0D", "C0E"},
+        {Setting::freeze, "C43", "C44"},
     }};
 
     Readings();
@@ -60,11 +77,16 @@ public:
     // than `maxAgeMs`.
     std::optional<LineExchange> recentAnswer(QStringView command, int maxAgeMs) const;
 
-    const std::array<Reading, 5> &all() const { return m_readings; }
+    const std::array<Reading, 6> &all() const { return m_readings; }
     const Reading &reading(QStringView name) const;
     const Reading &reading(Held held) const { return m_readings[std::size_t(held)]; }
     // Seconds since the reading was taken; -1 when it never was.
     static double ageSeconds(const Reading &reading);
+
+    // A setting as last acknowledged; off until one was.
+    bool setting(Setting setting) const { return m_settings[std::size_t(setting)]; }
+    // The lamp mode last acknowledged ("AUTO", "NORMAL", "ECO1", "ECO2"); empty until one was.
+    QString lampModeChosen() const { return m_lampModeChosen; }
 
     // Whether the projector answered the last command that went to it (assumed until one
     // went unanswered), and seconds since its last answer (-1: none yet).
@@ -81,14 +103,19 @@ signals:
     void changed(const Readings::Reading &reading);
     // A command that changes the reading was acknowledged: it should be read again soon.
     void readAgain(const Readings::Reading &reading);
+    // A setting or the lamp mode chosen was acknowledged as changed.
+    void settingsChanged();
     // The projector stopped answering (with the reason, for the log), or answers again.
     void answersChanged(bool answers, const QString &why);
 
 private:
+    void remember(const QString &command);
     void setAnswers(bool answers, const QString &why);
     void setStale(Reading &reading, bool stale);
 
-    std::array<Reading, 5> m_readings;
+    std::array<Reading, 6> m_readings;
+    std::array<bool, 3> m_settings{};
+    QString m_lampModeChosen;
     bool m_answers = true;
     QElapsedTimer m_lastAnswer;
 };

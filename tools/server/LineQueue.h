@@ -92,6 +92,7 @@ public:
     // show in the log at start rather than at the first command.
     void openLine();
     ProjectorLine &line() { return m_line; }
+    const Readings &readings() const { return m_readings; }
     const Limits &limits() const { return m_limits; }
 
     // True for a query ("CR0", "CR LAMPSTS"): it reads and changes nothing.

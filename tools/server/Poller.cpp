@@ -23,8 +23,9 @@ double Poller::ageSeconds() const {
 void Poller::round() {
     if (m_pending > 0)
         return; // the last round is still waiting for the line
+    const int round = m_rounds++;
     for (const Readings::Kind &reading : Readings::kinds) {
-        if (!reading.polled)
+        if (reading.pollEvery == 0 || round % reading.pollEvery != 0)
             continue;
         LineRequest request;
         request.commands = {QString::fromLatin1(reading.command)};

@@ -6,8 +6,8 @@
 #include <QObject>
 #include <QTimer>
 
-// Reads the power state, the input, the lamp hours and the temperatures at an interval, so
-// that every front end finds them recent. Each is a request of its own, served only when no
+// Reads the power state, the input, the lamp hours and the temperatures at an interval, and
+// the lamp status and lamp mode every tenth round, so that every front end finds them recent. Each is a request of its own, served only when no
 // client waits: the poll yields to everyone.
 class Poller : public QObject {
     Q_OBJECT
@@ -31,4 +31,5 @@ private:
     QTimer m_timer;
     QElapsedTimer m_lastRound;
     int m_pending = 0;
+    int m_rounds = 0; // begun
 };

@@ -1,5 +1,7 @@
 #include "Bridge.h"
 
+#include "exchange/Readings.h"
+
 namespace pjlink {
 
 namespace {
@@ -21,7 +23,15 @@ bool Bridge::request(const Row &row, LineQueue::ClientId client, Done done) {
     return m_queue.submit(client, std::move(request)) == LineQueue::Refusal::none;
 }
 
-QByteArray Bridge::answerAtOnce(const Row &row) const { return answerFor(row, {}, m_memory, m_name); }
+QByteArray Bridge::answerAtOnce(const Row &row) const { return answerFor(row, {}, memory(), m_name); }
+
+Memory Bridge::memory() const {
+    // The mutes as last acknowledged, whoever set them (the panel's front ends, MQTT, PJLink).
+    Memory memory = m_memory;
+    memory.video = m_queue.readings().setting(Readings::Setting::pictureMute) ? on : off;
+    memory.audio = m_queue.readings().setting(Readings::Setting::audioMute) ? on : off;
+    return memory;
+}
 
 QByteArray Bridge::answer(const Row &row, const QList<LineExchange> &exchanges) {
     for (const LineExchange &exchange : exchanges)
@@ -30,7 +40,7 @@ QByteArray Bridge::answer(const Row &row, const QList<LineExchange> &exchanges) 
     if (exchanges.size() != qsizetype(std::count_if(row.sends.begin(), row.sends.end(),
                                                     [](std::string_view command) { return !command.empty(); })))
         return err4;
-    const QByteArray result = answerFor(row, exchanges, m_memory, m_name);
+    const QByteArray result = answerFor(row, exchanges, memory(), m_name);
     if (result == "OK")
         remember(row, m_memory);
     return result;

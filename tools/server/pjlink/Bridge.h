@@ -10,8 +10,8 @@
 namespace pjlink {
 
 // Turns PJLink rows into requests on the projector line's queue and makes each answer from
-// the replies. Holds what the projector cannot be asked for: the mutes and the Computer 1
-// input last set through PJLink.
+// the replies. The mutes are answered from what the shared readings remember; the Computer 1
+// input last set through PJLink is held here.
 class Bridge : public QObject {
     Q_OBJECT
 public:
@@ -27,6 +27,7 @@ public:
 
 private:
     QByteArray answer(const Row &row, const QList<LineExchange> &exchanges);
+    Memory memory() const;
 
     LineQueue &m_queue;
     QByteArray m_name;
