@@ -15,6 +15,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -141,8 +142,8 @@ struct Watcher {
 };
 
 bool publish(const Broker &broker, const QByteArray &topic, const QByteArray &payload, bool retain = false) {
-    QStringList arguments{"-h", "127.0.0.1",     "-p", QString::number(broker.port), "-q", "1", "-t", QString(topic),
-                          "-m", QString(payload)};
+    QStringList arguments{"-h", "127.0.0.1", "-p", QString::number(broker.port), "-q", "1", "-t", QString(topic)};
+    arguments << (payload.isEmpty() ? QStringList{"-n"} : QStringList{"-m", QString(payload)});
     if (retain)
         arguments << "-r";
     return QProcess::execute(mosquittoProgram("mosquitto_pub"), arguments + broker.credentials) == 0;
@@ -282,33 +283,67 @@ private slots:
     void cleanupTestCase() { m_rooms.reset(); }
 
     // Each entity's retained config has what Home Assistant requires of its kind, names one
-    // device, and shares no topic or unique id with the same entity of another server; its
-    // state, once read, is one Home Assistant accepts.
+    // described device, keeps diagnostics apart, has its commands sent at QoS 1, and shares
+    // no topic or unique id with the same entity of another server; its state, once read, is
+    // one Home Assistant accepts.
     void discoveryDescribesOneDevicePerServer_data() {
         QTest::addColumn<QString>("entity"); // component/object
         QTest::addColumn<QStringList>("required");
         QTest::addColumn<QJsonObject>("fixed");
+        QTest::addColumn<QStringList>("availability"); // under the base
         const QStringList commanded{"command_topic"}, stated{"state_topic"};
-        QTest::newRow("power switch") << "switch/power" << commanded + stated
-                                      << QJsonObject{{"payload_on", "ON"}, {"payload_off", "OFF"}};
-        QTest::newRow("input select") << "select/input" << commanded + stated + QStringList{"options"} << QJsonObject{};
-        QTest::newRow("lamp hours") << "sensor/lamp_hours" << stated
-                                    << QJsonObject{{"unit_of_measurement", "h"}, {"state_class", "total_increasing"}};
+        const QStringList server{"availability"}, reads{"availability", "projector/availability"};
+        const QJsonObject diagnostic{{"entity_category", "diagnostic"}};
+        const auto with = [](QJsonObject object, const QJsonObject &more) {
+            for (auto each = more.begin(); each != more.end(); ++each)
+                object.insert(each.key(), each.value());
+            return object;
+        };
+        const QJsonObject onOff{{"payload_on", "ON"}, {"payload_off", "OFF"}};
+        QTest::newRow("power switch") << "switch/power" << commanded + stated << onOff << reads;
+        QTest::newRow("input select") << "select/input" << commanded + stated + QStringList{"options"}
+                                      << QJsonObject{} << reads + QStringList{"input/availability"};
+        QTest::newRow("power state")
+            << "sensor/power_state" << stated
+            << QJsonObject{{"options", QJsonArray{"Stand by", "Count down", "Power on", "Cooling down",
+                                                  "Power abnormality", "Temperature abnormality", "Lamp failure"}}}
+            << reads;
+        QTest::newRow("problem") << "binary_sensor/problem" << stated + QStringList{"json_attributes_topic"}
+                                 << with(onOff, {{"device_class", "problem"}}) << reads;
+        QTest::newRow("audio mute") << "switch/audio_mute" << commanded + stated
+                                    << with(onOff, {{"optimistic", true}}) << reads;
+        QTest::newRow("picture mute") << "switch/picture_mute" << commanded + stated
+                                      << with(onOff, {{"optimistic", true}}) << reads;
+        QTest::newRow("freeze") << "switch/freeze" << commanded + stated << with(onOff, {{"optimistic", true}})
+                                << reads;
+        QTest::newRow("lamp mode")
+            << "select/lamp_mode" << commanded + stated
+            << QJsonObject{{"optimistic", true}, {"options", QJsonArray{"Auto", "Normal", "Eco 1", "Eco 2"}}} << reads;
+        QTest::newRow("volume up") << "button/volume_up" << commanded << QJsonObject{{"payload_press", "volume-up"}}
+                                   << server;
+        QTest::newRow("volume down") << "button/volume_down" << commanded
+                                     << QJsonObject{{"payload_press", "volume-down"}} << server;
+        QTest::newRow("lamp hours")
+            << "sensor/lamp_hours" << stated
+            << with(diagnostic, {{"unit_of_measurement", "h"}, {"state_class", "total_increasing"}}) << reads;
         for (const char *sensor : {"1", "2", "3"})
             QTest::newRow(qPrintable(QString("temperature %1").arg(sensor)))
                 << QString("sensor/temperature_%1").arg(sensor) << stated
-                << QJsonObject{{"unit_of_measurement", "°C"}, {"device_class", "temperature"}};
-        QTest::newRow("power state") << "sensor/power_state" << stated + QStringList{"options"} << QJsonObject{};
-        QTest::newRow("volume up") << "button/volume_up" << commanded << QJsonObject{{"payload_press", "volume-up"}};
-        QTest::newRow("volume down") << "button/volume_down" << commanded
-                                     << QJsonObject{{"payload_press", "volume-down"}};
-        QTest::newRow("freeze") << "button/freeze" << commanded << QJsonObject{{"payload_press", "freeze-on"}};
-        QTest::newRow("freeze off") << "button/freeze_off" << commanded << QJsonObject{{"payload_press", "freeze-off"}};
+                << with(diagnostic, {{"unit_of_measurement", "°C"}, {"device_class", "temperature"}}) << reads;
+        QTest::newRow("lamp status")
+            << "sensor/lamp_status" << stated
+            << with(diagnostic, {{"options", QJsonArray{"Lamp is on", "Lamp is off", "Lamp is failure"}}}) << reads;
+        QTest::newRow("lamp mode read") << "sensor/lamp_mode_read" << stated
+                                        << with(diagnostic, {{"options", QJsonArray{"High", "Normal", "Eco"}}})
+                                        << reads;
+        QTest::newRow("last command") << "sensor/last_command" << stated + QStringList{"json_attributes_topic"}
+                                      << diagnostic << server;
     }
     void discoveryDescribesOneDevicePerServer() {
         QFETCH(QString, entity);
         QFETCH(QStringList, required);
         QFETCH(QJsonObject, fixed);
+        QFETCH(QStringList, availability);
         if (!m_rooms)
             m_rooms = std::make_unique<TwoRooms>();
         Watcher &watcher = m_rooms->watcher;
@@ -334,20 +369,21 @@ private slots:
             QVERIFY2(config.contains(key), qPrintable(key));
         for (auto value = fixed.begin(); value != fixed.end(); ++value)
             QCOMPARE(config[value.key()], value.value());
-        // Unavailable while the server is gone, and what reads the projector also while it
-        // does not answer.
-        QStringList availability;
+        QCOMPARE(config.contains("entity_category"), fixed.contains("entity_category"));
+        QCOMPARE(config["qos"].toInt(), config.contains("command_topic") ? 1 : 0);
+        // Unavailable while the server is gone, what reads the projector or sends to it also
+        // while it does not answer, and the input select while it takes no input.
+        QStringList topics;
         for (const QJsonValue &each : config["availability"].toArray())
-            availability << each["topic"].toString();
-        const QStringList expected = config.contains("state_topic")
-                                         ? QStringList{"tavo/room-4/availability", "tavo/room-4/projector/availability"}
-                                         : QStringList{"tavo/room-4/availability"};
-        QCOMPARE(availability, expected);
+            topics << each["topic"].toString();
+        QCOMPARE(topics, availability.replaceInStrings(QRegularExpression("^"), "tavo/room-4/"));
         QCOMPARE(config["availability_mode"].toString(), QString("all"));
         const QJsonObject device = config["device"].toObject();
         QCOMPARE(device["manufacturer"].toString(), QString("TAVO"));
         QCOMPARE(device["model"].toString(), QString("QT735"));
         QCOMPARE(device["name"].toString(), QString("Room 4 projector"));
+        QCOMPARE(device["sw_version"].toString(), QString(TAVO_VERSION));
+        QCOMPARE(config["origin"].toObject()["sw"].toString(), QString(TAVO_VERSION));
         QVERIFY(!device["identifiers"].toArray().isEmpty());
 
         const QJsonObject other = json(configOf("tavo_room-5"));
@@ -357,7 +393,8 @@ private slots:
                 QVERIFY2(config[distinct] != other[distinct], distinct);
         QVERIFY(device["identifiers"] != other["device"].toObject()["identifiers"]);
 
-        if (!config.contains("state_topic"))
+        // The last command and the lamp mode chosen have no state until a command.
+        if (!config.contains("state_topic") || entity == "sensor/last_command" || entity == "select/lamp_mode")
             return;
         const QByteArray stateTopic = config["state_topic"].toString().toUtf8();
         QVERIFY2(waitUntil([&] { return watcher.last(stateTopic).has_value(); }), stateTopic.constData());
@@ -397,6 +434,7 @@ private slots:
                 return availability && availability->payload == "online";
             });
         }));
+        QCOMPARE(rigs[0]->logged("lost the broker"), 0);
         QSet<QString> ids;
         for (int i = 0; i < 3; ++i) {
             // The log is the process's own, which the three servers share here.
@@ -412,21 +450,32 @@ private slots:
         QVERIFY(waitUntil([&] { return watcher.last("homeassistant/switch/tavo_room_4/power/config")->payload.isEmpty(); }));
         QCOMPARE(rigs[0]->logged("former id tavo_room_4"), 1);
         QVERIFY(!watcher.last("homeassistant/sensor/tavo_room_4/lamp_hours/config")->payload.isEmpty());
+        // A second server on the same base takes the client id: one of the two says so once,
+        // and gives way.
+        Simulator fourth;
+        ServerRig twin(fourth.device, settingsFor(broker, bases[0]), 0);
+        QVERIFY(waitUntil([&] { return twin.logged("same client id") == 1; }, 15000));
+        QCOMPARE(twin.logged("same client id tavo-server-_tavo_2froom_2e4"), 1);
         QCOMPARE(mqtt::nodeIdFor("tavo/hall"), QByteArray("tavo_hall"));
         QCOMPARE(mqtt::nodeIdFor("tavo/room.4"), QByteArray("_tavo_2froom_2e4"));
     }
 
-    // Home Assistant's switch and buttons on the line: a retained command left on the broker
-    // is not taken, ON puts C00 on the line and the switch follows, OFF while warming up is
-    // refused without reaching the line, a button still goes through, and a raw code is
-    // refused without --mqtt-raw. Each outcome is tavo-send's JSON.
+    // Home Assistant's switches, selects and buttons on the line: a retained command left on
+    // the broker is not taken, ON puts C00 on the line and the switch follows, OFF while
+    // warming up is refused without reaching the line and shows in words in "Last command",
+    // the input select is unavailable until the projector is on, a button still goes
+    // through, a mute set here is what PJLink answers, the lamp mode chosen is shown, and a
+    // raw code is refused without --mqtt-raw. Each outcome is tavo-send's JSON. After Home
+    // Assistant restarts against a broker that lost the configs, its birth message brings
+    // every one back.
     void commandsFromHomeAssistant() {
         Broker broker;
         Simulator projector({"--warmup", "60000"});
         const QByteArray base = "tavo/ha";
         QVERIFY(publish(broker, base + "/power/set", "OFF", true)); // left behind by some client
         Watcher watcher(broker, {"homeassistant/#", "tavo/ha/#"});
-        ServerRig rig(projector.device, settingsFor(broker, base), 0);
+        ServerRig rig(projector.device, settingsFor(broker, base), 0, "TAVO QT735", true);
+        Clients clients(rig);
         QVERIFY(waitUntil([&] { return rig.logged("ignored the retained message on tavo/ha/power/set") == 1; }));
         QVERIFY(waitUntil([&] { return watcher.last("homeassistant/button/tavo_ha/volume_up/config").has_value(); }));
         const QJsonObject powerSwitch = json(watcher.last("homeassistant/switch/tavo_ha/power/config"));
@@ -455,6 +504,23 @@ private slots:
         QCOMPARE(off["ok"].toBool(), false);
         QVERIFY2(off["error"].toString().contains("warming up"), qPrintable(off["error"].toString()));
         QVERIFY(!projector.wire().contains("C01"));
+        QVERIFY(waitUntil([&] {
+            const auto words = watcher.last(base + "/last_command");
+            return words && words->payload.startsWith("Refused: the projector is warming up");
+        }));
+        QVERIFY(waitUntil([&] { return json(watcher.last(base + "/last_command/result"))["error"] == off["error"]; }));
+        QCOMPARE(watcher.last(base + "/input/availability")->payload, QByteArray("offline"));
+
+        QCOMPARE(outcomeOf(QString(base + "/audio_mute/set"), "ON")["ok"].toBool(), true);
+        QVERIFY(projector.wire().endsWith("C0B\r"));
+        QVERIFY(waitUntil([&] { return watcher.last(base + "/audio_mute")->payload == "ON"; }));
+        QCOMPARE(clients.pjlink("AVMT ?"), QByteArray("21"));
+        QCOMPARE(outcomeOf(QString(base + "/lamp_mode/set"), "Eco 1")["ok"].toBool(), true);
+        QVERIFY(projector.wire().contains("C0B\rCF LAMPMODE ECO1\r"));
+        QVERIFY(waitUntil([&] {
+            const auto mode = watcher.last(base + "/lamp_mode");
+            return mode && mode->payload == "Eco 1";
+        }));
 
         const QJsonObject louder = outcomeOf(volumeUp["command_topic"].toString(), volumeUp["payload_press"]);
         QCOMPARE(louder["ok"].toBool(), true);
@@ -464,6 +530,14 @@ private slots:
         QCOMPARE(raw["ok"].toBool(), false);
         QVERIFY2(raw["error"].toString().contains("--mqtt-raw"), qPrintable(raw["error"].toString()));
         QVERIFY(!projector.wire().contains("C01"));
+
+        const QList<QByteArray> configs = mqtt::discoveryTopics(mqtt::Topics(base));
+        for (const QByteArray &config : configs)
+            QVERIFY(publish(broker, config, {}, true));
+        QVERIFY(waitUntil([&] { return watcher.last(configs.last())->payload.isEmpty(); }));
+        QVERIFY(publish(broker, "homeassistant/status", "online"));
+        for (const QByteArray &config : configs)
+            QVERIFY2(waitUntil([&] { return !watcher.last(config)->payload.isEmpty(); }), config.constData());
     }
 
     // One picture in every front end, with no poll: only the server's own reads can show a
@@ -497,7 +571,7 @@ private slots:
             return event["type"] == "reading" && event["name"] == "power" && event["value"] == "countdown";
         }));
         QVERIFY(clients.http("/metrics").second.contains("tavo_power_state{state=\"countdown\"} 1\n"));
-        QVERIFY(mqttSays("power_state", "countdown"));
+        QVERIFY(mqttSays("power_state", "Count down"));
         QVERIFY(mqttSays("power", "ON"));
         QCOMPARE(clients.pjlink("POWR ?"), QByteArray("3"));
 
@@ -527,7 +601,7 @@ private slots:
         projector = std::make_unique<Simulator>(QStringList{"--link", link});
         QCOMPARE(clients.pjlink("POWR ?"), QByteArray("0"));
         QVERIFY(mqttSays("projector/availability", "online"));
-        QVERIFY(mqttSays("power_state", "standby"));
+        QVERIFY(mqttSays("power_state", "Stand by"));
         QCOMPARE(clients.status()["line"].toObject()["answers"].toBool(), true);
         QVERIFY(clients.eventSeen(
             [](const QJsonObject &event) { return event["type"] == "line" && event["answers"] == true; }));

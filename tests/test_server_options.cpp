@@ -56,7 +56,11 @@ QString summary(const StartOptions &start) {
         .arg(s.lineConnections.perAddress)
         .arg(s.httpConnections.perAddress)
         .arg(QString::fromUtf8(s.pjlinkSession.password), QString::fromUtf8(s.httpRules.password),
-             s.mqtt ? s.mqtt->base + (start.unpublish ? QStringLiteral(" unpublish") : QString()) : QStringLiteral("off")) +
+             s.mqtt ? s.mqtt->base + (start.unpublish ? QStringLiteral(" unpublish") : QString()) +
+                          QStringLiteral(" device=%1 birth=%2%3")
+                              .arg(s.mqtt->deviceName, QString::fromUtf8(s.mqtt->birthTopic),
+                                   s.mqtt->configurationUrl.isEmpty() ? QString() : " url=" + s.mqtt->configurationUrl)
+                    : QStringLiteral("off")) +
            (s.instance.isEmpty() ? QString() : QStringLiteral(" instance=") + s.instance) +
            (s.httpTls.on() ? QStringLiteral(" https") : QString());
 }
@@ -105,7 +109,13 @@ private slots:
                            "hall"}
             << -1
             << "/dev/ttyUSB1 9600,N,8,1 pjlink=[::1]:4400 line=0.0.0.0:7350 http=0.0.0.0:8000 poll=0 age=500 "
-               "idle=86400000 caps=4096/1/2 per=3/1/2 pw=pass word/ mqtt=tavo/hall instance=hall";
+               "idle=86400000 caps=4096/1/2 per=3/1/2 pw=pass word/ mqtt=tavo/hall device=hall birth=homeassistant/status "
+               "instance=hall";
+        QTest::newRow("Home Assistant's device: its name, control page and birth topic")
+            << QStringList{"--port", "3", "--mqtt", "mqtt://127.0.0.1:1883", "--instance", "hall", "--name",
+                           "Hall projector", "--http-public-url", "https://p.example/tavo/", "--mqtt-birth-topic",
+                           "ha/status"}
+            << -1 << "mqtt=tavo/hall device=Hall projector birth=ha/status url=https://p.example/tavo/ instance=hall";
         QTest::newRow("IPv6 wildcard and loopback as given")
             << QStringList{"--port", "3", "--pjlink", "[::1]:4400", "--http", "[::]:8000", "--http-public-read"} << -1
             << "pjlink=[::1]:4400 line=off http=[::]:8000";
@@ -113,7 +123,7 @@ private slots:
             << QStringList{"--port", "3", "--pjlink", "0.0.0.0:4352"} << -1 << "pjlink=0.0.0.0:4352";
         QTest::newRow("unpublish needs no port")
             << QStringList{"--mqtt", "mqtt://127.0.0.1:1883", "--mqtt-base", "a/b", "--mqtt-unpublish"} << -1
-            << "mqtt=a/b unpublish";
+            << "mqtt=a/b unpublish device=";
 
         QTest::newRow("HTTPS, wide, with a password")
             << QStringList{"--port", "3", "--http", "0.0.0.0:8443", "--http-password-file", "%dir%/crlf", "--http-cert",
@@ -171,6 +181,9 @@ private slots:
         QTest::newRow("a key with a passphrase")
             << QStringList{"--port", "3", "--http-cert", "%dir%/cert.pem", "--http-key", "%dir%/locked.pem"} << 78
             << "passphrase";
+        QTest::newRow("birth topic with a wildcard")
+            << QStringList{"--port", "3", "--mqtt", "mqtt://127.0.0.1:1883", "--mqtt-birth-topic", "ha/#"} << 64
+            << "--mqtt-birth-topic: the topic holds a wildcard";
         QTest::newRow("HTTP beyond this machine without its safeguard")
             << QStringList{"--port", "3", "--http", "0.0.0.0:8735"} << 78 << "--http-password-file";
         QTest::newRow("line beyond this machine without an allow-list")

@@ -9,6 +9,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostInfo>
 #include <QUrl>
 
 #include <algorithm>
@@ -150,6 +151,10 @@ void addOptions(QCommandLineParser &parser) {
          "This server's name among others: the MQTT base and Home Assistant's ids derive from it, and the metrics' "
          "tavo_info names it (default: this machine's name).",
          "name"},
+        {"mqtt-birth-topic",
+         "Home Assistant's status topic: its \"online\" there, after it restarts, has the server publish its device "
+         "again (default homeassistant/status).",
+         "topic", "homeassistant/status"},
         {"mqtt-raw",
          "Take raw codes on the MQTT command topic too, not only action names: every client of the broker can "
          "publish there.",
@@ -173,7 +178,7 @@ void addOptions(QCommandLineParser &parser) {
 // tavo/<instance>, the instance to this machine's name.
 std::variant<std::optional<mqtt::Settings>, OptionsExit> mqttFrom(const QCommandLineParser &parser) {
     if (!parser.isSet(QStringLiteral("mqtt"))) {
-        for (const char *needsIt : {"mqtt-password-file", "mqtt-base", "mqtt-raw", "mqtt-unpublish"})
+        for (const char *needsIt : {"mqtt-password-file", "mqtt-base", "mqtt-birth-topic", "mqtt-raw", "mqtt-unpublish"})
             if (parser.isSet(QLatin1String(needsIt)))
                 return usage(QStringLiteral("--%1 goes with --mqtt").arg(QLatin1String(needsIt)));
         return std::nullopt;
@@ -200,7 +205,18 @@ std::variant<std::optional<mqtt::Settings>, OptionsExit> mqttFrom(const QCommand
                                                               : mqtt::baseFor(parser.value(QStringLiteral("instance")));
     if (const QString problem = mqtt::baseProblem(settings.base); !problem.isEmpty())
         return usage(QStringLiteral("--mqtt-base: %1").arg(problem));
+    const QString birth = parser.value(QStringLiteral("mqtt-birth-topic"));
+    if (const QString problem = mqtt::baseProblem(birth); !problem.isEmpty())
+        return usage(QStringLiteral("--mqtt-birth-topic: %1").arg(QString(problem).replace(QLatin1String("base"),
+                                                                                          QLatin1String("topic"))));
+    settings.birthTopic = birth.toUtf8();
     settings.raw = parser.isSet(QStringLiteral("mqtt-raw"));
+    // The device is named as PJLink names the projector when --name is given, else by the
+    // instance (this machine's name without one).
+    const QString instance = parser.value(QStringLiteral("instance"));
+    settings.deviceName = parser.isSet(QStringLiteral("name")) ? parser.value(QStringLiteral("name"))
+                          : instance.isEmpty()                 ? QHostInfo::localHostName()
+                                                               : instance;
     return settings;
 }
 
@@ -409,5 +425,8 @@ std::variant<StartOptions, OptionsExit> optionsFrom(const QStringList &arguments
             return *failure;
     if (const QString problem = wideListenerProblem(start.server); !problem.isEmpty())
         return OptionsExit{exitConfig, problem};
+    // Home Assistant links the device to the control page where people can open it.
+    if (start.server.mqtt && start.server.http && parser.isSet(QStringLiteral("http-public-url")))
+        start.server.mqtt->configurationUrl = QUrl(parser.value(QStringLiteral("http-public-url"))).toString();
     return start;
 }

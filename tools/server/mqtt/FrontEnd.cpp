@@ -43,7 +43,10 @@ bool isOwnConfig(const Topics &topics, const QByteArray &payload) {
 
 FrontEnd::FrontEnd(Settings settings, QString deviceName, LineQueue &queue, Readings &readings, QString port,
                    QObject *parent)
-    : QObject(parent), m_settings(std::move(settings)), m_topics(m_settings.base), m_deviceName(std::move(deviceName)),
+    : QObject(parent), m_settings(std::move(settings)),
+      m_topics(m_settings.base), m_device{m_settings.deviceName.isEmpty() ? std::move(deviceName)
+                                                                          : m_settings.deviceName,
+                                          m_settings.configurationUrl},
       m_queue(queue), m_readings(readings), m_port(std::move(port)),
       m_client(queue.addClient(QStringLiteral("mqtt"), m_settings.broker.host)) {
     m_connection = std::make_unique<Connection>(m_settings, clientIdFor(m_topics),
@@ -52,6 +55,7 @@ FrontEnd::FrontEnd(Settings settings, QString deviceName, LineQueue &queue, Read
     connect(m_connection.get(), &Connection::message, this, &FrontEnd::take);
     connect(&readings, &Readings::changed, this, &FrontEnd::publishReading);
     connect(&readings, &Readings::answersChanged, this, &FrontEnd::publishProjector);
+    connect(&readings, &Readings::settingsChanged, this, &FrontEnd::publishSettings);
 }
 
 FrontEnd::~FrontEnd() {
@@ -66,17 +70,33 @@ void FrontEnd::start() { m_connection->open(); }
 bool FrontEnd::connected() const { return m_connection->isConnected(); }
 
 void FrontEnd::announce() {
-    if (!std::exchange(m_announced, true) && m_topics.formerNodeId != m_topics.nodeId)
-        m_connection->subscribe(formerConfigs(m_topics));
-    // A broker that restarted may have lost every retained message: all of it again.
-    for (const Message &message : discoveryMessages(m_topics, m_deviceName))
-        m_connection->publish(message.topic, message.payload, true);
+    if (!std::exchange(m_announced, true)) {
+        if (m_topics.formerNodeId != m_topics.nodeId)
+            m_connection->subscribe(formerConfigs(m_topics));
+        for (const QByteArray &topic : retiredDiscoveryTopics(m_topics))
+            m_connection->publish(topic, {}, true);
+    }
+    m_connection->subscribe(m_settings.birthTopic);
     for (const QByteArray &topic : m_topics.commandTopics())
         m_connection->subscribe(topic);
+    publishAll();
+}
+
+void FrontEnd::publishAll() {
+    // A broker that restarted may have lost every retained message, and a Home Assistant
+    // that restarted against a broker without persistence everything it knew: all of it again.
+    for (const Message &message : discoveryMessages(m_topics, m_device))
+        m_connection->publish(message.topic, message.payload, true);
     for (const Readings::Reading &reading : m_readings.all())
         publishReading(reading);
+    publishSettings();
     publishProjector();
     m_connection->publish(m_topics.availability, "online", true);
+}
+
+void FrontEnd::publishSettings() {
+    for (const Message &message : settingMessages(m_topics, m_readings))
+        m_connection->publish(message.topic, message.payload, true);
 }
 
 void FrontEnd::publishProjector() {
@@ -84,7 +104,10 @@ void FrontEnd::publishProjector() {
 }
 
 void FrontEnd::publishReading(const Readings::Reading &reading) {
-    for (const Message &message : stateMessages(m_topics, reading))
+    QList<Message> messages = stateMessages(m_topics, reading);
+    if (reading.held == Held::power || reading.held == Held::lampStatus)
+        messages += problemMessages(m_topics, m_readings);
+    for (const Message &message : messages)
         m_connection->publish(message.topic, message.payload, true);
 }
 
@@ -92,6 +115,17 @@ void FrontEnd::take(const QByteArray &topic, const QByteArray &payload, bool ret
     // An empty message is how a retained command is cleared: nothing to do, nothing to say.
     if (payload.isEmpty())
         return;
+    // Home Assistant's birth message: it may have forgotten the device. A retained one came
+    // with the subscription, right after everything was published.
+    if (topic == m_settings.birthTopic) {
+        if (payload == "online" && !retained) {
+            qCInfo(logMqtt).noquote() << QStringLiteral(
+                                             "mqtt: Home Assistant announced itself on %1; publishing the device again")
+                                             .arg(QString::fromUtf8(topic));
+            publishAll();
+        }
+        return;
+    }
     if (isFormerConfig(m_topics, topic)) {
         if (retained && isOwnConfig(m_topics, payload)) {
             m_connection->publish(topic, {}, true);
@@ -137,12 +171,16 @@ void FrontEnd::refuse(const Command &command, const QString &why) {
 }
 
 void FrontEnd::report(const Outcome &outcome) {
-    m_connection->publish(m_topics.result, QJsonDocument(jsonObject(outcome)).toJson(QJsonDocument::Compact), false);
+    const QJsonObject result = jsonObject(outcome);
+    m_connection->publish(m_topics.result, QJsonDocument(result).toJson(QJsonDocument::Compact), false);
+    for (const Message &message : lastCommandMessages(m_topics, result))
+        m_connection->publish(message.topic, message.payload, true);
 }
 
 bool unpublish(const Settings &settings, int timeoutMs) {
     const Topics topics(settings.base);
-    const QList<QByteArray> retained = discoveryTopics(topics) + topics.retainedTopics();
+    const QList<QByteArray> retained =
+        discoveryTopics(topics) + retiredDiscoveryTopics(topics) + topics.retainedTopics();
     // Its own client id, so that a server still running is not thrown off; and no will,
     // which would leave an "offline" behind.
     Connection connection(settings, clientIdFor(topics) + "-unpublish", std::nullopt);
@@ -163,11 +201,12 @@ bool unpublish(const Settings &settings, int timeoutMs) {
                    .arg(settings.base, QString::fromUtf8(topics.nodeId));
         QCoreApplication::exit(0);
     });
-    QTimer::singleShot(timeoutMs, &connection, [&] {
-        qCCritical(logMqtt).noquote()
-            << QStringLiteral("mqtt: the broker did not take the removals within %1 s").arg(timeoutMs / 1000);
-        QCoreApplication::exit(1);
-    });
+    QTimer::singleShot(
+        timeoutMs, &connection, [&] {
+            qCCritical(logMqtt).noquote()
+                << QStringLiteral("mqtt: the broker did not take the removals within %1 s").arg(timeoutMs / 1000);
+            QCoreApplication::exit(1);
+        });
     connection.open();
     QCoreApplication::exec();
     return done;

@@ -26,6 +26,7 @@ class Connection;
 class FrontEnd : public QObject {
     Q_OBJECT
 public:
+    // `deviceName` names the device unless the settings name it.
     FrontEnd(Settings settings, QString deviceName, LineQueue &queue, Readings &readings, QString port,
              QObject *parent = nullptr);
     // Says "offline" and leaves the broker.
@@ -38,6 +39,8 @@ public:
 
 private:
     void announce();
+    void publishAll();
+    void publishSettings();
     void publishReading(const Readings::Reading &reading);
     // Whether the projector answers, for every entity that reads it.
     void publishProjector();
@@ -48,7 +51,7 @@ private:
 
     Settings m_settings;
     Topics m_topics;
-    QString m_deviceName;
+    Device m_device;
     LineQueue &m_queue;
     Readings &m_readings;
     QString m_port;

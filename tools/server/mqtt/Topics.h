@@ -10,6 +10,7 @@
 #include "exchange/Readings.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -29,6 +30,17 @@ struct Settings {
     QByteArray password;
     QString base;     // "tavo/room-4": every topic of this server is under it
     bool raw = false; // raw codes are taken on the command topic
+    // Home Assistant's status topic: its "online" there (its birth message, after a
+    // restart) has the server publish its discovery and state again.
+    QByteArray birthTopic = "homeassistant/status";
+    QString deviceName;       // the device's name in Home Assistant; empty: the PJLink name
+    QString configurationUrl; // the control page as people open it; empty: none
+};
+
+// The device all of a server's entities belong to.
+struct Device {
+    QString name;
+    QString configurationUrl; // left out when empty
 };
 
 // "mqtt://host:port" (1883 when the port is left out; an IPv6 address in brackets). A user
@@ -64,32 +76,61 @@ struct Topics {
     QByteArray projector;                   // the projector: "online" while it answers, else "offline"
     QByteArray command;                     // an action name (or a raw code, when taken)
     QByteArray result;                      // each command's outcome, as tavo-send --json prints it
+    QByteArray lastCommand;                 // the last command's outcome in words
+    QByteArray lastCommandResult;           // and its result object, kept for a newcomer
     QByteArray power;                       // "ON" while on or warming up, otherwise "OFF"
     QByteArray powerSet;                    // "ON" or "OFF"
-    QByteArray powerState;                  // "standby", "countdown", "on", "cooling", or a fault
+    QByteArray powerState;                  // the panel's words: "Stand by", "Count down", "Power on"...
+    QByteArray problem;                     // "ON" while the projector reports a fault, else "OFF"
+    QByteArray problemAttributes;           // the words of it, as a JSON object
     QByteArray input;                       // an input's name (inputTerminals), or "None" when unknown
     QByteArray inputSet;                    // an input's name
+    QByteArray inputAvailability;           // "online" while the projector takes inputs (on), else "offline"
     QByteArray lampHours;                   // whole hours
     std::array<QByteArray, 3> temperatures; // degrees Celsius, one topic each
+    QByteArray lampStatus;                  // "Lamp is on", "Lamp is off", "Lamp is failure"
+    QByteArray lampMode;                    // the lamp mode last chosen: "Auto", "Normal", "Eco 1", "Eco 2"
+    QByteArray lampModeSet;                 // one of those
+    QByteArray lampModeRead;                // what the projector answers: "High", "Normal", "Eco"
+    // Audio mute, picture mute and freeze as last set, "ON" or "OFF", in the order of
+    // Readings::Setting; and where they are set.
+    std::array<QByteArray, 3> settings;
+    std::array<QByteArray, 3> settingsSet;
     // The base as Home Assistant's node id (nodeIdFor), from which unique ids derive.
     QByteArray nodeId;
     // The id earlier versions made of the base, every other character as '_': where
     // discovery messages of this server may be left from before, when it differs.
     QByteArray formerNodeId;
 
-    QList<QByteArray> commandTopics() const { return {command, powerSet, inputSet}; }
+    QList<QByteArray> commandTopics() const {
+        return QList<QByteArray>{command, powerSet, inputSet, lampModeSet} +
+               QList<QByteArray>(settingsSet.begin(), settingsSet.end());
+    }
     // Every topic this server keeps a retained message on, discovery apart.
     QList<QByteArray> retainedTopics() const;
 };
 
 // One retained config message for each entity, under
 // homeassistant/<component>/<node id>/<object>/config, all describing one device.
-QList<Message> discoveryMessages(const Topics &topics, const QString &deviceName);
+QList<Message> discoveryMessages(const Topics &topics, const Device &device);
 // The topics of those messages, to remove them.
 QList<QByteArray> discoveryTopics(const Topics &topics);
+// The configs of entities earlier versions had and this one has not, to remove them.
+QList<QByteArray> retiredDiscoveryTopics(const Topics &topics);
+
+// The power state as the panel words it, in sentence case: "Power on", "Stand by"...
+QString powerWords(PowerStatus status);
 
 // The retained state messages a reading makes; none while it has never been read.
 QList<Message> stateMessages(const Topics &topics, const Readings::Reading &reading);
+// The problem sensor's state and words, from the power state and the lamp status; none
+// until the power state has been read.
+QList<Message> problemMessages(const Topics &topics, const Readings &readings);
+// The settings the server remembers: the mutes, freeze, and the lamp mode once chosen.
+QList<Message> settingMessages(const Topics &topics, const Readings &readings);
+// A command's outcome (as tavo-send --json prints it) for the "Last command" sensor: in
+// words ("Refused: the projector is warming up...") and as a whole.
+QList<Message> lastCommandMessages(const Topics &topics, const QJsonObject &result);
 
 // What a message on a command topic asks of the line, or why it is not taken (an unknown
 // name, a raw code without `rawTaken`, a payload the set topic does not know).
