@@ -213,9 +213,10 @@ measure_tools() {
     start_server "$pty" 9600 --line 127.0.0.1:0 || return 1
     send_round_trip send_rtt_line_9600 "socket://127.0.0.1:$line_port" 9600
     stop "$server_pid"
-    # The poll on its own: every second here; its share at the default 10 s is a tenth.
+    # The poll on its own: every second here; its share at the default 10 s is a tenth. Over
+    # 20 s, so that two rounds read the lamp status and lamp mode too, as every tenth does.
     start_server "$pty" 9600 --http 127.0.0.1:0 --poll 1 || return 1
-    server_bench poll poll-share --url "http://127.0.0.1:$http_port/metrics" --seconds 10
+    server_bench poll poll-share --url "http://127.0.0.1:$http_port/metrics" --seconds 20
     stop "$server_pid"
     stop "$sim_pid"
 
@@ -418,7 +419,7 @@ table=$(
 | tavo-server resident memory at rest (PJLink, line and HTTP on, poll every 10 s) | $(mib "$(tool server_memory_rest_kib)") | – | – | – |
 | … with every front end at its cap of idle clients ($(tool server_memory_caps_connections) connections: 256 PJLink, 16 line, 64 HTTP) | $(mib "$(tool server_memory_caps_kib)") | at rest: $(mib "$(tool server_memory_rest_kib)") | $(ratio "$(tool server_memory_caps_kib)" "$(tool server_memory_rest_kib)") | – |
 | … while one PJLink client writes $(tool server_memory_flood_megabytes) MB of queries and reads nothing, peak; the client closed by the server after $(scaled "%.1f s" "$(tool server_memory_flood_closed_after_ms)" 1000) | $(mib "$(tool server_memory_flood_peak_kib)") | at rest: $(mib "$(tool server_memory_rest_kib)") | $(ratio "$(tool server_memory_flood_peak_kib)" "$(tool server_memory_rest_kib)") | flat |
-| the poll's share of line time, simulator paced at 9600 bit/s: every 1 s (measured over $(tool poll_poll_wall_seconds) s) / every 10 s (the default, a tenth) | $(fmt "%.2f %%" "$(awk -v x="$(tool poll_poll_share)" 'BEGIN { print x * 100 }')") / $(fmt "%.3f %%" "$(awk -v x="$(tool poll_poll_share)" 'BEGIN { print x * 10 }')") | – | – | – |
+| the poll's share of line time, simulator paced at 9600 bit/s, lamp status and lamp mode every tenth round: every 1 s (measured over $(tool poll_poll_wall_seconds) s) / every 10 s (the default, a tenth) | $(fmt "%.2f %%" "$(awk -v x="$(tool poll_poll_share)" 'BEGIN { print x * 100 }')") / $(fmt "%.3f %%" "$(awk -v x="$(tool poll_poll_share)" 'BEGIN { print x * 10 }')") | – | – | – |
 | \`GET /api/status\` answered per second to 50 keep-alive clients, each asking again on its answer (tavo-server alone; the machine shared) | $(fmt "%.0f/s" "$(tool http_rate_rps)") | the earlier HTTP side (Qt HTTP Server), same machine: 1751/s | $(ratio "$(tool http_rate_rps)" 1751) | – |
 | tavo-server resident memory at rest (HTTP on), before the abuses below | $(mib "$(tool http_abuse_rest_kib)") | – | – | – |
 | … at most, while a client sends a 200 MiB body (answered $(tool http_abuse_body_answer | tr -d '\r')) | $(mib "$(tool http_abuse_body_kib)") | at rest: $(mib "$(tool http_abuse_rest_kib)") | $(ratio "$(tool http_abuse_body_kib)" "$(tool http_abuse_rest_kib)") | within 32 MiB |
