@@ -36,6 +36,7 @@ bool refusesCredentials(int connack) { return connack == 4 || connack == 5; }
 Connection::Connection(const Settings &settings, const QByteArray &clientId, std::optional<Will> will, QObject *parent)
     : QObject(parent), m_settings(settings), m_clientId(clientId), m_will(std::move(will)) {
     initLibrary();
+    m_clock.start();
     m_mosq = mosquitto_new(m_clientId.constData(), true, this);
     Q_CHECK_PTR(m_mosq);
     setUp();
@@ -194,6 +195,7 @@ void Connection::settle(int rc, int error) {
         m_retryMs = firstRetryMs;
         m_lastProblem.clear();
         m_addresses.clear();
+        m_connectedAt = m_clock.elapsed();
         qCInfo(logMqtt).noquote() << QStringLiteral("mqtt: connected to the broker at %1 as %2")
                                           .arg(where(), QString::fromUtf8(m_clientId));
         emit connected();
@@ -250,13 +252,13 @@ void Connection::settle(int rc, int error) {
 }
 
 bool Connection::takenOver() {
-    if (!m_clock.isValid())
-        m_clock.start();
     const qint64 now = m_clock.elapsed();
     m_losses.append(now);
     while (now - m_losses.front() > takeoverWindowMs)
         m_losses.removeFirst();
-    return m_losses.size() >= takeoversToGiveWay;
+    // Once the client id was found taken, a connection that is soon lost again is more of
+    // the same: no new fight every minute.
+    return m_losses.size() >= takeoversToGiveWay || (m_takeoverSaid && now - m_connectedAt < takeoverWindowMs);
 }
 
 void Connection::failed(const QString &problem, const QString &line) {

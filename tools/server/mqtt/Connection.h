@@ -107,8 +107,9 @@ private:
     QHostAddress m_address;          // being tried or connected to
     QString m_lastProblem;           // logged already; not again until something changes
     QElapsedTimer m_clock;
-    QList<qint64> m_losses;          // when the connection was lost, within the last window
-    bool m_takeoverSaid = false;     // said once, not at every round
+    QList<qint64> m_losses;      // when the connection was lost, within the last window
+    qint64 m_connectedAt = 0;    // when it was last made
+    bool m_takeoverSaid = false; // said once, not at every round
 
     // What the library reported from inside a call, told once the call has returned.
     int m_connack = -1;
