@@ -13,7 +13,10 @@ if [[ ${1:-} == --thread ]]; then
     cd "$build"
     # Debian's Qt is not instrumented: what crosses between the threads goes through the
     # server's own queues, where the sanitizer sees it; Qt's inside is suppressed.
-    export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$root/scripts/tsan.supp"
+    # die_after_fork=0: the tests start the broker, the simulator and the server with QProcess
+    # from a process with many threads; left alone, the sanitizer stops such a child if it
+    # starts a thread before its exec, and the test with it.
+    export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:die_after_fork=0:suppressions=$root/scripts/tsan.supp"
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -LE once \
         -R '^(test_tavo_server|test_page_holds|test_http_limits|test_mqtt)$'
     exit
