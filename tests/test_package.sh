@@ -165,9 +165,11 @@ export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
 QT_QPA_PLATFORM=offscreen "$tree/usr/bin/tavo-control" </dev/null >"$work/panel.out" 2>&1 &
 panel=$!
 pids+=("$panel")
+# grep reads every descriptor's name: one that stopped at the first match could kill the loop
+# with SIGPIPE, which pipefail counts as a miss.
 holds=no
 for _ in $(seq 100); do
-    if [[ -n $pty ]] && for fd in /proc/"$panel"/fd/*; do readlink "$fd"; done 2>/dev/null | grep -qx "$pty"; then
+    if [[ -n $pty ]] && for fd in /proc/"$panel"/fd/*; do readlink "$fd"; done 2>/dev/null | grep -x "$pty" >/dev/null; then
         holds=yes
         break
     fi
