@@ -23,7 +23,6 @@ public:
     virtual void handshake(DoneHandler handler) = 0;
     virtual void shutdown(DoneHandler handler) = 0;
     virtual void teardown(beast::role_type role, DoneHandler handler) = 0;
-    virtual void teardown(beast::role_type role, beast::error_code &error) = 0;
 };
 
 namespace {
@@ -55,10 +54,6 @@ public:
     void teardown(beast::role_type role, Stream::DoneHandler handler) override {
         using beast::websocket::async_teardown;
         async_teardown(role, m_next, onStream(std::move(handler)));
-    }
-    void teardown(beast::role_type role, beast::error_code &error) override {
-        using beast::websocket::teardown;
-        teardown(role, m_next, error);
     }
 
 private:
@@ -92,7 +87,5 @@ void Stream::writeSome(const Buffers<net::const_buffer> &buffers, IoHandler hand
     m_layer->writeSome(buffers, std::move(handler));
 }
 void Stream::teardown(beast::role_type role, DoneHandler handler) { m_layer->teardown(role, std::move(handler)); }
-
-void teardown(beast::role_type role, Stream &stream, beast::error_code &error) { stream.m_layer->teardown(role, error); }
 
 } // namespace http::transport

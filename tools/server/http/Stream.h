@@ -52,7 +52,7 @@ public:
     beast::tcp_stream &next_layer();
     executor_type get_executor();
 
-    // TLS alone: the server's handshake and the closing exchange.
+    // The server's TLS handshake and closing exchange; on a plain stream they succeed at once.
     void async_handshake(DoneHandler handler);
     void async_shutdown(DoneHandler handler);
 
@@ -71,8 +71,7 @@ public:
             token, gather<net::const_buffer>(buffers));
     }
 
-    // How a WebSocket on it ends (websocket::stream finds these by the stream's type).
-    friend void teardown(beast::role_type role, Stream &stream, beast::error_code &error);
+    // How a WebSocket on it ends (websocket::stream finds it by the stream's type).
     template <class Token> friend auto async_teardown(beast::role_type role, Stream &stream, Token &&token) {
         return net::async_initiate<Token, void(beast::error_code)>(
             [&stream, role](auto handler) { stream.teardown(role, DoneHandler(std::move(handler))); }, token);
