@@ -24,13 +24,11 @@ if [[ ${1:-} == --arch ]]; then
 fi
 out=$(mkdir -p "${1:-.}" && cd "${1:-.}" && pwd)
 source "$root/scripts/package-config.sh"
-on_host=()
 if [[ -n $arch ]]; then
     "$root/scripts/bootstrap.sh" --packaging --arm64 >&2
     build=${BUILD_DIR:-$root/build-pkg-$arch}
     package_configuration "$root" "$arch"
     package_config+=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/$arch-toolchain.cmake")
-    on_host=(env CC=aarch64-linux-gnu-gcc dpkg-architecture -a"$arch" -c)
 else
     "$root/scripts/bootstrap.sh" --packaging >&2
     # The tests' own build (scripts/build.sh): what they passed on is what is packed, and
@@ -45,7 +43,7 @@ cmake -S "$root" -B "$build" -G Ninja "${package_config[@]}" >/dev/null
 cmake --build "$build" --parallel "$(nproc)" --target tavo_installed >&2
 shopt -s nullglob
 rm -f "$build"/cpack/*.deb
-if ! cpack_output=$(cd "$build" && "${on_host[@]}" cpack -G DEB -B "$build/cpack" 2>&1); then
+if ! cpack_output=$(cd "$build" && "${package_run[@]}" cpack -G DEB -B "$build/cpack" 2>&1); then
     echo "$cpack_output" >&2
     exit 1
 fi
